@@ -1,0 +1,116 @@
+// Small RAII owners for the Win32 handle kinds the suite uses.
+#pragma once
+#include <windows.h>
+#include <objbase.h>
+#include <utility>
+
+namespace tovra {
+
+// Owns a kernel handle; NULL and INVALID_HANDLE_VALUE both mean "none".
+template <typename Traits>
+class UniqueHandleT {
+public:
+    using handle_type = typename Traits::handle_type;
+    UniqueHandleT() = default;
+    explicit UniqueHandleT(handle_type h) : h_(h) {}
+    UniqueHandleT(const UniqueHandleT&) = delete;
+    UniqueHandleT& operator=(const UniqueHandleT&) = delete;
+    UniqueHandleT(UniqueHandleT&& o) noexcept : h_(std::exchange(o.h_, Traits::invalid())) {}
+    UniqueHandleT& operator=(UniqueHandleT&& o) noexcept {
+        if (this != &o) reset(std::exchange(o.h_, Traits::invalid()));
+        return *this;
+    }
+    ~UniqueHandleT() { reset(); }
+
+    handle_type get() const { return h_; }
+    bool valid() const { return Traits::valid(h_); }
+    explicit operator bool() const { return valid(); }
+    handle_type release() { return std::exchange(h_, Traits::invalid()); }
+    void reset(handle_type h = Traits::invalid()) {
+        if (Traits::valid(h_)) Traits::close(h_);
+        h_ = h;
+    }
+    handle_type* put() { reset(); return &h_; }
+
+private:
+    handle_type h_ = Traits::invalid();
+};
+
+struct KernelHandleTraits {
+    using handle_type = HANDLE;
+    static HANDLE invalid() { return nullptr; }
+    static bool valid(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+    static void close(HANDLE h) { ::CloseHandle(h); }
+};
+struct FindHandleTraits {
+    using handle_type = HANDLE;
+    static HANDLE invalid() { return INVALID_HANDLE_VALUE; }
+    static bool valid(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+    static void close(HANDLE h) { ::FindClose(h); }
+};
+struct RegKeyTraits {
+    using handle_type = HKEY;
+    static HKEY invalid() { return nullptr; }
+    static bool valid(HKEY h) { return h != nullptr; }
+    static void close(HKEY h) { ::RegCloseKey(h); }
+};
+struct GdiObjectTraits {
+    using handle_type = HGDIOBJ;
+    static HGDIOBJ invalid() { return nullptr; }
+    static bool valid(HGDIOBJ h) { return h != nullptr; }
+    static void close(HGDIOBJ h) { ::DeleteObject(h); }
+};
+
+using UniqueHandle = UniqueHandleT<KernelHandleTraits>;
+using UniqueFind = UniqueHandleT<FindHandleTraits>;
+using UniqueKey = UniqueHandleT<RegKeyTraits>;
+using UniqueGdiObject = UniqueHandleT<GdiObjectTraits>;
+
+// Counted COM pointer: AddRef/Release live here and nowhere else.
+template <typename T>
+class ComPtr {
+public:
+    ComPtr() = default;
+    ComPtr(std::nullptr_t) {}
+    ComPtr(T* p) : p_(p) { if (p_) p_->AddRef(); }
+    ComPtr(const ComPtr& o) : ComPtr(o.p_) {}
+    ComPtr(ComPtr&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
+    ComPtr& operator=(const ComPtr& o) { ComPtr(o).swap(*this); return *this; }
+    ComPtr& operator=(ComPtr&& o) noexcept { ComPtr(std::move(o)).swap(*this); return *this; }
+    ~ComPtr() { reset(); }
+
+    static ComPtr Attach(T* p) { ComPtr c; c.p_ = p; return c; }
+    T* get() const { return p_; }
+    T* operator->() const { return p_; }
+    explicit operator bool() const { return p_ != nullptr; }
+    void reset() { if (p_) std::exchange(p_, nullptr)->Release(); }
+    T** put() { reset(); return &p_; }
+    void** put_void() { return reinterpret_cast<void**>(put()); }
+    T* detach() { return std::exchange(p_, nullptr); }
+    void swap(ComPtr& o) noexcept { std::swap(p_, o.p_); }
+
+    template <typename U>
+    ComPtr<U> As(REFIID iid) const {
+        ComPtr<U> out;
+        if (p_) p_->QueryInterface(iid, out.put_void());
+        return out;
+    }
+
+private:
+    T* p_ = nullptr;
+};
+
+// Initialises COM on this thread for the scope; balanced only if it succeeded.
+class ComScope {
+public:
+    explicit ComScope(DWORD model = COINIT_APARTMENTTHREADED) : hr_(::CoInitializeEx(nullptr, model)) {}
+    ~ComScope() { if (SUCCEEDED(hr_)) ::CoUninitialize(); }
+    ComScope(const ComScope&) = delete;
+    ComScope& operator=(const ComScope&) = delete;
+    HRESULT result() const { return hr_; }
+
+private:
+    HRESULT hr_;
+};
+
+}  // namespace tovra

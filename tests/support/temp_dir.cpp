@@ -1,0 +1,147 @@
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <atomic>
+#include <vector>
+
+namespace tovra::test {
+namespace {
+
+std::wstring Widen(const char* s) {
+    std::wstring w;
+    for (; *s; ++s) w += static_cast<wchar_t>(static_cast<unsigned char>(*s));
+    return w;
+}
+
+void MakeParents(const std::wstring& path) {
+    for (size_t pos = path.find(L'\\', 3); pos != std::wstring::npos; pos = path.find(L'\\', pos + 1)) {
+        CreateDirectoryW(path.substr(0, pos).c_str(), nullptr);
+    }
+}
+
+}  // namespace
+
+TempDir::TempDir(const std::wstring& parent) {
+    static std::atomic<int> counter{0};
+    std::wstring base = parent;
+    if (base.empty()) {
+        wchar_t tmp[MAX_PATH];
+        GetTempPathW(MAX_PATH, tmp);
+        base = tmp;
+    }
+    if (!base.empty() && base.back() == L'\\') base.pop_back();
+    std::wstring name = L"tovra-test";
+    if (const auto* info = ::testing::UnitTest::GetInstance()->current_test_info()) {
+        name += L"-" + Widen(info->name());
+    }
+    name += L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(counter++);
+    path_ = base + L"\\" + name;
+    RemoveTree(path_);
+    MakeParents(path_ + L"\\");
+}
+
+TempDir::~TempDir() { RemoveTree(path_); }
+
+void TempDir::WriteFile(const std::wstring& rel, const std::string& bytes) const { WriteFileAt(*this / rel, bytes); }
+std::string TempDir::ReadFile(const std::wstring& rel) const { return ReadFileAt(*this / rel); }
+void TempDir::MakeDir(const std::wstring& rel) const { MakeParents(*this / rel + L"\\"); }
+bool TempDir::Exists(const std::wstring& rel) const { return PathExists(*this / rel); }
+
+void RemoveTree(const std::wstring& root) {
+    DWORD attrs = GetFileAttributesW(root.c_str());
+    if (attrs == INVALID_FILE_ATTRIBUTES) return;
+    std::vector<std::wstring> dirs{root}, order;
+    while (!dirs.empty()) {
+        std::wstring dir = dirs.back();
+        dirs.pop_back();
+        order.push_back(dir);
+        DWORD a = GetFileAttributesW(dir.c_str());
+        if (a & FILE_ATTRIBUTE_REPARSE_POINT) continue;  // a link: remove it, never its target's files
+        WIN32_FIND_DATAW fd;
+        HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
+        if (h == INVALID_HANDLE_VALUE) continue;
+        do {
+            std::wstring name = fd.cFileName;
+            if (name == L"." || name == L"..") continue;
+            std::wstring full = dir + L"\\" + name;
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                dirs.push_back(full);
+            } else {
+                SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(full.c_str());
+            }
+        } while (FindNextFileW(h, &fd));
+        FindClose(h);
+    }
+    for (auto it = order.rbegin(); it != order.rend(); ++it) {
+        DWORD a = GetFileAttributesW(it->c_str());
+        if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            // Wine's RemoveDirectory on a Unix link removes the target; unlink it from Unix instead.
+            std::string unix = UnixPath(*it);
+            if (!unix.empty()) RunUnixShell("rm -f '" + unix + "'");
+            continue;
+        }
+        RemoveDirectoryW(it->c_str());
+    }
+}
+
+void WriteFileAt(const std::wstring& path, const std::string& bytes) {
+    MakeParents(path);
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << "cannot write fixture file";
+    DWORD written = 0;
+    ::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(h);
+}
+
+std::string ReadFileAt(const std::wstring& path) {
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return {};
+    std::string out;
+    char buf[65536];
+    DWORD got = 0;
+    while (::ReadFile(h, buf, sizeof buf, &got, nullptr) && got) out.append(buf, got);
+    CloseHandle(h);
+    return out;
+}
+
+bool PathExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::wstring ModuleDir() {
+    wchar_t buf[MAX_PATH * 4];
+    DWORD n = GetModuleFileNameW(nullptr, buf, static_cast<DWORD>(std::size(buf)));
+    std::wstring p(buf, n);
+    return p.substr(0, p.find_last_of(L'\\'));
+}
+
+std::string UnixPath(const std::wstring& windowsPath) {
+    using Fn = char*(CDECL*)(LPCWSTR);
+    static Fn fn = reinterpret_cast<Fn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (!fn) return {};
+    char* p = fn(windowsPath.c_str());
+    if (!p) return {};
+    std::string out = p;
+    HeapFree(GetProcessHeap(), 0, p);
+    return out;
+}
+
+int RunUnixShell(const std::string& command) {
+    std::string line = "/bin/sh -c \"" + command + "\"";
+    STARTUPINFOA si{sizeof si};
+    PROCESS_INFORMATION pi{};
+    std::vector<char> buf(line.begin(), line.end());
+    buf.push_back('\0');
+    if (!CreateProcessA(nullptr, buf.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return -1;
+    WaitForSingleObject(pi.hProcess, 30000);
+    DWORD code = static_cast<DWORD>(-1);
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return static_cast<int>(code);
+}
+
+}  // namespace tovra::test

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs what building and testing the suite needs, with apt, when it is missing.
+set -euo pipefail
+
+need=()
+have() { command -v "$1" >/dev/null 2>&1; }
+have x86_64-w64-mingw32-g++-posix || need+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
+have i686-w64-mingw32-g++-posix   || need+=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686)
+have cmake   || need+=(cmake)
+have wine    || need+=(wine)
+[ -x /usr/lib/wine/wine64 ] || need+=(wine64)
+have Xvfb    || need+=(xvfb)
+have ip      || need+=(iproute2)
+have unshare || need+=(util-linux)
+have import  || need+=(imagemagick)
+have xdpyinfo || need+=(x11-utils)
+[ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
+
+if [ ${#need[@]} -gt 0 ]; then
+  echo "Installing: ${need[*]}"
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO=sudo
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -q
+  $SUDO apt-get install -y -q --no-install-recommends "${need[@]}"
+fi
