@@ -4,7 +4,7 @@ BUILD32 ?= build-i686
 JOBS    ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 
-.PHONY: all deps build build32 test run clean
+.PHONY: all deps build build32 test run clean bench
 
 all: build
 
@@ -28,3 +28,7 @@ run: build
 
 clean:
 	rm -rf $(BUILD) $(BUILD32)
+
+# Benchmarks (speed goals), reported as ratios against a baseline of the same run.
+bench: build
+	tools/bench.sh $(BUILD)
