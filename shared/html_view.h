@@ -1,0 +1,35 @@
+// Shows an HTML page in the embedded web browser control. Where the control or its document
+// cannot be had (no HTML engine), the page's text is shown in a read-only text control instead,
+// so the view is never empty.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+namespace tovra {
+
+class HtmlView {
+public:
+    HtmlView();
+    ~HtmlView();
+    HtmlView(const HtmlView&) = delete;
+    HtmlView& operator=(const HtmlView&) = delete;
+
+    // Creates the view as a child of parent at rc (client pixels).
+    bool Create(HWND parent, int id, const RECT& rc);
+    // Navigates to about:blank, then writes the page into the document; falls back to the text.
+    void Load(const std::wstring& html);
+    void Move(const RECT& rc);
+    bool UsingBrowser() const;
+    HWND hwnd() const;  // the child window on show (browser host or text control)
+    std::wstring ShownText() const;  // the fallback text control's text, empty when the browser shows
+
+private:
+    struct Impl;
+    Impl* impl_;
+};
+
+// The text of a page: tags dropped, p and br as line breaks, entities decoded.
+std::wstring HtmlToText(const std::wstring& html);
+
+}  // namespace tovra
