@@ -1,20 +1,28 @@
-// tovra: placeholder window until the main program lands.
+// tovra: the main program. The splash counts three seconds, then the main window takes over
+// until one of its ways out ends the process.
 #include <windows.h>
+#include <ole2.h>
 
-#include "shared/forms.h"
+#include <memory>
 
-namespace {
-const tovra::forms::FormSpec kForm{.name = L"frmMain", .caption = L"Tovra Internet Security 1.0",
-                                   .clientWidth = 4620, .clientHeight = 2130, .back = RGB(128, 128, 0)};
-class MainForm : public tovra::forms::Form {
-protected:
-    void OnDestroyed() override { PostQuitMessage(0); }
-};
-}  // namespace
+#include "main/popup/popup_blocker.h"
+#include "main/shell/main_form.h"
+#include "main/shell/splash_form.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    MainForm form;
-    if (!form.Create(kForm)) return 1;
-    form.Show();
-    return tovra::forms::RunMessageLoop();
+    // The browser control of the About box and the browser watcher both need OLE on this thread.
+    HRESULT ole = OleInitialize(nullptr);
+    tovra::forms::InitCommonControls();
+
+    std::unique_ptr<tovra::shell::MainForm> mainForm;
+    tovra::shell::SplashForm splash([&mainForm] {
+        if (mainForm) return;
+        mainForm = std::make_unique<tovra::shell::MainForm>();
+        mainForm->Load();
+    });
+    if (!splash.Load()) return 1;
+    int code = tovra::forms::RunMessageLoop();
+    tovra::popup::ReleaseWatcher();
+    if (SUCCEEDED(ole)) OleUninitialize();
+    return code;
 }

@@ -1,0 +1,32 @@
+// Starting other programs and handing addresses to the shell, behind one seam so that tests can
+// see what the main program asks for without starting anything.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+namespace tovra::shell {
+
+class Launcher {
+public:
+    virtual ~Launcher() = default;
+    // Starts a program from its command line in a window of the given show state (SW_*); does not
+    // wait for it. False when the program could not be started.
+    virtual bool Start(const std::wstring& commandLine, int show) = 0;
+    // Opens a document or address as the shell sees fit (ShellExecute's "open").
+    virtual bool Open(const std::wstring& target, int show) = 0;
+};
+
+// The real one.
+Launcher& SystemLauncher();
+
+// A path as one command-line argument.
+std::wstring Quoted(const std::wstring& path);
+
+// Fixed places the main program knows.
+constexpr const wchar_t* kScannerPath = L"C:\\Program Files\\Tovra\\tovraa.exe";
+// Written with backslashes, as it always was; the shell and the browsers take it.
+constexpr const wchar_t* kUpdateAddress = L"http:\\\\www.quorelsoft.com\\utovraa.exe";
+constexpr const wchar_t* kInternetOptionsCommand = L"control.exe INETCPL.CPL";
+
+}  // namespace tovra::shell

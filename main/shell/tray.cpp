@@ -1,0 +1,100 @@
+#include "main/shell/tray.h"
+
+#include <cstring>
+
+#include "main/shell/main_ids.h"
+
+namespace tovra::shell {
+namespace {
+
+constexpr UINT kIconId = 1;
+
+std::wstring WindowTitle(HWND window) {
+    wchar_t text[256] = {};
+    if (window) GetWindowTextW(window, text, 256);
+    return text;
+}
+
+BOOL RealNotify(DWORD message, TrayRecord& record) {
+    // Shell_NotifyIconA reads only cbSize bytes: the record's fields are the head of the full one.
+    return Shell_NotifyIconA(message, reinterpret_cast<NOTIFYICONDATAA*>(&record));
+}
+
+}  // namespace
+
+void SetTip(TrayRecord& record, const std::wstring& text) {
+    std::memset(record.szTip, 0, sizeof record.szTip);
+    if (text.empty()) return;
+    int n = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    if (n <= 0) return;
+    std::string ansi(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), ansi.data(), n, nullptr, nullptr);
+    const size_t room = sizeof record.szTip - 1;
+    size_t keep = 0;
+    while (keep < ansi.size()) {
+        size_t step = IsDBCSLeadByte(static_cast<BYTE>(ansi[keep])) ? 2 : 1;
+        if (keep + step > room) break;
+        keep += step;
+    }
+    std::memcpy(record.szTip, ansi.data(), keep);
+}
+
+HICON WindowIcon(HWND window) {
+    if (!window) return nullptr;
+    auto icon = reinterpret_cast<HICON>(SendMessageW(window, WM_GETICON, ICON_BIG, 0));
+    if (!icon) icon = reinterpret_cast<HICON>(GetClassLongPtrW(window, GCLP_HICON));
+    return icon;
+}
+
+clsTray::clsTray(NotifyFn notify) : notify_(notify ? std::move(notify) : NotifyFn(RealNotify)) {}
+
+clsTray::~clsTray() {
+    // An icon whose owner is gone would linger in the notification area until the mouse passes.
+    if (bRunningInTray && shownOn_ && IsWindow(shownOn_)) RemoveIcon(shownOn_);
+}
+
+void clsTray::Notify(DWORD message) {
+    if (notify_) notify_(message, record_);
+}
+
+void clsTray::ShowIcon(HWND sysTrayForm) {
+    record_.cbSize = sizeof(TrayRecord);
+    record_.hWnd = sysTrayForm;
+    record_.uID = kIconId;
+    record_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    record_.uCallbackMessage = kTrayCallbackMessage;
+    record_.hIcon = WindowIcon(sysTrayForm);
+    SetTip(record_, WindowTitle(sysTrayForm));
+    Notify(NIM_ADD);
+    bRunningInTray = true;
+    shownOn_ = sysTrayForm;
+}
+
+void clsTray::RemoveIcon(HWND sysTrayForm) {
+    record_.cbSize = sizeof(TrayRecord);
+    record_.hWnd = sysTrayForm;
+    record_.uID = kIconId;
+    record_.hIcon = WindowIcon(sysTrayForm);
+    SetTip(record_, L"");
+    Notify(NIM_DELETE);
+    bRunningInTray = false;
+    shownOn_ = nullptr;
+}
+
+void clsTray::ChangeIcon(HWND sysTrayForm, HICON picNewIcon) {
+    if (!bRunningInTray) return;
+    record_.cbSize = sizeof(TrayRecord);
+    record_.hWnd = sysTrayForm;
+    record_.hIcon = picNewIcon;
+    Notify(NIM_MODIFY);
+}
+
+void clsTray::ChangeToolTip(HWND sysTrayForm, const std::wstring& strNewTip) {
+    if (!bRunningInTray) return;
+    record_.cbSize = sizeof(TrayRecord);
+    record_.hWnd = sysTrayForm;
+    SetTip(record_, strNewTip);
+    Notify(NIM_MODIFY);
+}
+
+}  // namespace tovra::shell
