@@ -29,7 +29,8 @@ private:
     Impl* impl_;
 };
 
-// The text of a page: tags dropped, p and br as line breaks, entities decoded.
+// The text of a page: tags dropped (and the content of title, head, script and style), white
+// space collapsed, p and br as line breaks ("\r\n", as a text control wants them), entities decoded.
 std::wstring HtmlToText(const std::wstring& html);
 
 }  // namespace tovra
