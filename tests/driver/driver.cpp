@@ -306,6 +306,32 @@ App App::Start(const std::wstring& exePath, const std::wstring& args, const std:
     return app;
 }
 
+App App::Attach(DWORD pid) {
+    App app;
+    app.process_ = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_OPERATION | PROCESS_VM_READ |
+                                   PROCESS_VM_WRITE | PROCESS_CREATE_THREAD | PROCESS_TERMINATE | SYNCHRONIZE,
+                               FALSE, pid);
+    if (app.process_) app.pid_ = pid;
+    return app;
+}
+
+App App::WaitStarted(const std::wstring& exeName, DWORD timeoutMs) {
+    DWORD pid = 0;
+    WaitFor(
+        [&] {
+            HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+            if (snap == INVALID_HANDLE_VALUE) return false;
+            PROCESSENTRY32W entry{sizeof entry};
+            for (BOOL ok = Process32FirstW(snap, &entry); ok && !pid; ok = Process32NextW(snap, &entry)) {
+                if (SameText(FileNameOf(entry.szExeFile), exeName)) pid = entry.th32ProcessID;
+            }
+            CloseHandle(snap);
+            return pid != 0;
+        },
+        timeoutMs);
+    return pid ? Attach(pid) : App();
+}
+
 App::App(App&& other) noexcept
     : process_(std::exchange(other.process_, nullptr)), pid_(std::exchange(other.pid_, 0)) {}
 

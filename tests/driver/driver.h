@@ -24,6 +24,12 @@ public:
     // Starts exePath (a Windows path) with the given command line tail and working folder.
     static App Start(const std::wstring& exePath, const std::wstring& args = L"",
                      const std::wstring& workDir = L"");
+    // Takes charge of a running process, e.g. one that the program under test started: it is then
+    // worked and killed like a started one. Not started() if it cannot be opened.
+    static App Attach(DWORD pid);
+    // Waits for a running process whose executable has this file name ("tovraa.exe") and attaches
+    // to it; not started() on time-out.
+    static App WaitStarted(const std::wstring& exeName, DWORD timeoutMs = 10000);
     App() = default;
     App(App&&) noexcept;
     App& operator=(App&&) noexcept;

@@ -288,6 +288,39 @@ TEST_F(DriverTest, KillsWhatItStartedWhenItGoes) {
     EXPECT_TRUE(app_.WaitExit(0));
 }
 
+TEST(DriverAttachTest, TakesChargeOfAProcessStartedElsewhere) {
+    // As when a program under test starts another: the test did not start it and knows only its name.
+    TempDir dir;
+    std::wstring exe = dir / L"fixture_child.exe";
+    ASSERT_TRUE(CopyFileW(FixturePath().c_str(), exe.c_str(), FALSE));
+    EXPECT_FALSE(App::WaitStarted(L"fixture_child.exe", 200).started());
+    STARTUPINFOW si{sizeof si};
+    PROCESS_INFORMATION pi{};
+    std::wstring line = L"\"" + exe + L"\"";
+    ASSERT_TRUE(CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, dir.path().c_str(), &si,
+                               &pi));
+    CloseHandle(pi.hThread);
+    struct KillOnFailure {
+        HANDLE process;
+        ~KillOnFailure() {
+            TerminateProcess(process, 1);  // a no-op once it has gone
+            WaitForSingleObject(process, 5000);
+            CloseHandle(process);
+        }
+    } guard{pi.hProcess};
+    {
+        App child = App::WaitStarted(L"FIXTURE_CHILD.EXE", kWait);
+        ASSERT_TRUE(child.started());
+        EXPECT_EQ(child.pid(), pi.dwProcessId);
+        HWND top = child.WaitWindow(L"Driver Fixture", kWait);
+        ASSERT_NE(top, nullptr);
+        EXPECT_TRUE(ReadMenu(child, top, L"&Options/&Checked Entry").checked);
+        EXPECT_EQ(StatusBarText(child, FindControlById(top, staBar)), L"Ready");
+    }
+    // Gone with the App that took charge of it.
+    EXPECT_EQ(WaitForSingleObject(pi.hProcess, 0), WAIT_OBJECT_0);
+}
+
 TEST(DriverInstallTest, CopiesProgramsIntoTheProductFolder) {
     const std::wstring folder = ProductFolder();
     ASSERT_EQ(folder, L"C:\\Program Files\\tovra");
