@@ -1,0 +1,210 @@
+#include "main/popup/ie_windows.h"
+
+#include <exdispid.h>
+
+#include <algorithm>
+
+#include "main/popup/events.h"
+
+namespace tovra::popup {
+
+namespace {
+constexpr CLSID kCLSID_ShellWindows = {0x9ba05972, 0xf6a8, 0x11cf, {0xa4, 0x42, 0x00, 0xa0, 0xc9, 0x0a, 0x8f, 0x39}};
+constexpr IID kIID_IShellWindows = {0x85cb6900, 0x4d95, 0x11cf, {0x96, 0x0c, 0x00, 0x80, 0xc7, 0xf4, 0xee, 0x85}};
+constexpr IID kDShellWindowsEvents = {0xfe4106e0, 0x399a, 0x11d0, {0xa4, 0x8c, 0x00, 0xa0, 0xc9, 0x0a, 0x8f, 0x39}};
+
+// Hands the old collection's sinks to a local before releasing them: a sink's release may let
+// events in (its browser lives in another process) that start a rebuild of their own.
+void ReleaseSinks(std::vector<std::pair<std::wstring, std::shared_ptr<IE_Class>>>& col) {
+    auto old = std::move(col);
+    col.clear();
+    old.clear();
+}
+}  // namespace
+
+HRESULT CreateShellWindows(IShellWindows** out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    return ::CoCreateInstance(kCLSID_ShellWindows, nullptr, CLSCTX_ALL, kIID_IShellWindows,
+                              reinterpret_cast<void**>(out));
+}
+
+cIEWindows::cIEWindows(ShellWindowsFactory factory) : factory_(std::move(factory)) {}
+
+std::shared_ptr<cIEWindows> cIEWindows::Create(ShellWindowsFactory factory) {
+    std::shared_ptr<cIEWindows> watcher(new cIEWindows(std::move(factory)));
+    lWatcherPtr = watcher;
+    const std::weak_ptr<cIEWindows> weak = watcher;
+    watcher->shellSink_ = DispatchEventSink::Create(kDShellWindowsEvents, [weak](DISPID id, const DISPPARAMS* p, VARIANT*) {
+        // Held for the call: a listener of the notice may let the watcher go.
+        std::shared_ptr<cIEWindows> self = weak.lock();
+        return self ? self->OnShellEvent(id, p) : S_OK;
+    });
+    watcher->RefreshWindows();
+    return watcher;
+}
+
+cIEWindows::~cIEWindows() {
+    if (shellSink_) shellSink_->Disconnect();
+    ReleaseSinks(colWindows_);
+    shellEvents_.Disconnect();
+    winShell_.reset();
+}
+
+void cIEWindows::WaitForRebuild(const char* what) const {
+    // On this one thread a running rebuild is always beneath the caller and cannot go on until
+    // the caller returns: report it rather than wait forever on a half-built collection.
+    if (bRefreshing_) throw WatcherBusy(std::string(what) + ": the browser windows are being rebuilt");
+}
+
+std::shared_ptr<IE_Class> cIEWindows::IE(std::wstring_view key) const {
+    WaitForRebuild("IE");
+    for (const auto& [k, sink] : colWindows_) {
+        if (k == key) return sink;
+    }
+    throw NoSuchWindow("IE: no browser window with that handle");
+}
+
+std::shared_ptr<IE_Class> cIEWindows::IE(long position) const {
+    WaitForRebuild("IE");
+    if (position < 1 || position > Count()) throw NoSuchWindow("IE: no browser window at that position");
+    return colWindows_[static_cast<size_t>(position - 1)].second;
+}
+
+std::vector<std::shared_ptr<IE_Class>> cIEWindows::NewEnum() const {
+    std::vector<std::shared_ptr<IE_Class>> sinks;
+    sinks.reserve(colWindows_.size());
+    for (const auto& entry : colWindows_) sinks.push_back(entry.second);
+    return sinks;
+}
+
+void cIEWindows::AddListener(IEWindowsEvents* listener) {
+    if (listener && std::find(listeners_.begin(), listeners_.end(), listener) == listeners_.end())
+        listeners_.push_back(listener);
+}
+
+void cIEWindows::RemoveListener(IEWindowsEvents* listener) {
+    listeners_.erase(std::remove(listeners_.begin(), listeners_.end(), listener), listeners_.end());
+}
+
+void cIEWindows::FireIEEvent(int code, LONG hwnd, const std::vector<Variant>& given) {
+    std::vector<Variant> args = given;
+    args.resize(IEEventArgCount(code));
+    // Listeners removed by an earlier listener of the same event are not called.
+    for (IEWindowsEvents* l : ListenersSnapshot()) {
+        if (std::find(listeners_.begin(), listeners_.end(), l) == listeners_.end()) continue;
+        switch (code) {
+            case ieNavigationBegin:
+                l->IENavigationBegin(hwnd, VariantToDispatch(args[0].get()).get(), args[1].get(), args[2].get(),
+                                     args[3].get(), args[4].get(), args[5].get(), VariantToBool(args[6].get()));
+                break;
+            case ieNavigationComplete:
+                l->IENavigationComplete(hwnd, VariantToDispatch(args[0].get()).get(), args[1].get());
+                break;
+            case ieDocumentComplete:
+                l->IEDocumentComplete(hwnd, VariantToDispatch(args[0].get()).get(), args[1].get());
+                break;
+            case ieDownloadBegin: l->IEDownloadBegin(hwnd); break;
+            case ieDownloadComplete: l->IEDownloadComplete(hwnd); break;
+            case ieOnContextMenu: l->IEOnContextMenu(hwnd); break;
+            case ieMouseDown:
+                l->IEMouseDown(hwnd, VariantToShort(args[0].get()), VariantToShort(args[1].get()),
+                               VariantToFloat(args[2].get()), VariantToFloat(args[3].get()));
+                break;
+            case ieMouseUp:
+                l->IEMouseUp(hwnd, VariantToShort(args[0].get()), VariantToShort(args[1].get()),
+                             VariantToFloat(args[2].get()), VariantToFloat(args[3].get()));
+                break;
+            case ieCommandStateChange:
+                l->IECommandStateChange(hwnd, VariantToLong(args[0].get()), VariantToBool(args[1].get()));
+                break;
+            default: return;
+        }
+    }
+}
+
+std::shared_ptr<IE_Class> cIEWindows::AddIEWindow(IDispatch* ie) { return AddIEWindow(ie, generation_); }
+
+std::shared_ptr<IE_Class> cIEWindows::AddIEWindow(IDispatch* ie, unsigned generation) {
+    std::shared_ptr<IE_Class> sink = IE_Class::Create();
+    sink->SetIEctl(ie);
+    // Attaching talks to the browser, which may let a newer rebuild in: its collection stands.
+    if (generation != generation_) return sink;
+    std::wstring key = std::to_wstring(sink->IEHandle());
+    const bool taken = std::any_of(colWindows_.begin(), colWindows_.end(),
+                                   [&](const auto& entry) { return entry.first == key; });
+    if (!taken) colWindows_.emplace_back(std::move(key), sink);
+    return sink;
+}
+
+void cIEWindows::RefreshWindows() {
+    const unsigned generation = ++generation_;
+    bRefreshing_ = true;
+    try {
+        ReleaseSinks(colWindows_);
+
+        ComPtr<IShellWindows> windows;
+        if (generation == generation_ && factory_ && FAILED(factory_(windows.put()))) windows.reset();
+        ComPtr<IEnumVARIANT> items;
+        if (windows && generation == generation_) {
+            ComPtr<IUnknown> unknown;
+            if (SUCCEEDED(windows->_NewEnum(unknown.put())) && unknown)
+                items = unknown.As<IEnumVARIANT>(IID_IEnumVARIANT);
+        }
+        while (items && generation == generation_) {
+            Variant item;
+            ULONG fetched = 0;
+            if (items->Next(1, item.put(), &fetched) != S_OK || fetched != 1) break;
+            if (generation != generation_) break;
+            // An item that cannot be taken as a browser is not added.
+            ComPtr<IDispatch> disp = VariantToDispatch(item.get());
+            ComPtr<IWebBrowser2> browser = disp.As<IWebBrowser2>(IID_IWebBrowser2);
+            if (browser) AddIEWindow(browser.get(), generation);
+        }
+        items.reset();
+        SetWinShell(std::move(windows), generation);
+    } catch (...) {
+        // Every failure of the rebuild is ignored; what was built so far stays.
+    }
+    if (generation == generation_) bRefreshing_ = false;
+}
+
+void cIEWindows::SetWinShell(ComPtr<IShellWindows> windows, unsigned generation) {
+    if (generation != generation_) return;
+    shellEvents_.Disconnect();
+    winShell_.reset();
+    // Each of these calls may let a newer rebuild in, which then holds the subscription itself.
+    if (generation != generation_ || !windows) return;
+    EventConnection connection;
+    connection.Connect(windows.get(), kDShellWindowsEvents, shellSink_.get());
+    if (generation != generation_) return;
+    winShell_ = std::move(windows);
+    shellEvents_ = std::move(connection);
+}
+
+HRESULT cIEWindows::OnShellEvent(DISPID id, const DISPPARAMS* params) {
+    const EventArgs args(params);
+    const VARIANT* cookie = args.value(0);
+    const LONG lCookie = cookie ? VariantToLong(*cookie) : 0;
+    if (id == DISPID_WINDOWREGISTERED) winShell_WindowRegistered(lCookie);
+    else if (id == DISPID_WINDOWREVOKED) winShell_WindowRevoked(lCookie);
+    return S_OK;
+}
+
+// The rebuild run here is the newest one, so its collection is complete when the event goes out;
+// a rebuild that this notice interrupted has been superseded and stores nothing more.
+void cIEWindows::winShell_WindowRegistered(LONG) {
+    RefreshWindows();
+    for (IEWindowsEvents* l : ListenersSnapshot()) {
+        if (std::find(listeners_.begin(), listeners_.end(), l) != listeners_.end()) l->IEWindowRegistered();
+    }
+}
+
+void cIEWindows::winShell_WindowRevoked(LONG) {
+    RefreshWindows();
+    for (IEWindowsEvents* l : ListenersSnapshot()) {
+        if (std::find(listeners_.begin(), listeners_.end(), l) != listeners_.end()) l->IEWindowRevoked();
+    }
+}
+
+}  // namespace tovra::popup
