@@ -1,20 +1,13 @@
-// setup: placeholder window until the installer lands.
+// setup: installs the suite from the folder it runs from, or uninstalls it.
 #include <windows.h>
 
-#include "shared/forms.h"
-
-namespace {
-const tovra::forms::FormSpec kForm{.name = L"frmMain", .caption = L"Tovra Internet Security Setup",
-                                   .clientWidth = 4680, .clientHeight = 3195, .back = RGB(255, 255, 255)};
-class MainForm : public tovra::forms::Form {
-protected:
-    void OnDestroyed() override { PostQuitMessage(0); }
-};
-}  // namespace
+#include "setup/installer.h"
+#include "setup/wizard.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    MainForm form;
-    if (!form.Create(kForm)) return 1;
-    form.Show();
+    tovra::forms::InitCommonControls();
+    tovra::setup::Installer installer(tovra::setup::InstallerFolder());
+    tovra::setup::SetupWizard wizard(installer, [] { PostQuitMessage(0); });
+    if (!wizard.Start()) return 1;
     return tovra::forms::RunMessageLoop();
 }

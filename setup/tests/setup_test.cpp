@@ -1,0 +1,760 @@
+// The installer in-process: the wizard's windows and their states, and installation and
+// uninstallation against the real registry and files of the test prefix, with the Windows family
+// given through the version seam.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "setup/install_layout.h"
+#include "setup/installer.h"
+#include "setup/licence.h"
+#include "setup/tests/system_snapshot.h"
+#include "setup/wizard.h"
+#include "shared/forms.h"
+#include "shared/html_view.h"
+#include "shared/message_box.h"
+#include "shared/registry.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using namespace tovra::setup;
+using tovra::MessageBoxCall;
+using tovra::ScriptedMessageBoxes;
+using tovra::setup::test::KeyExists;
+using tovra::setup::test::MakeFamilyFolders;
+using tovra::setup::test::ReadMultiString;
+using tovra::setup::test::ReadString;
+using tovra::setup::test::SystemSnapshot;
+namespace t = tovra::test;
+
+const wchar_t kRunKeyW[] = L"software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const wchar_t kUninstallKeyW[] = L"software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tovra Internet Security 1.0";
+const wchar_t kProductKeyW[] = L"software\\Quorelsoft\\Tovra Internet Security\\Main";
+const wchar_t kProgram[] = L"C:\\Program Files\\tovra";
+const wchar_t kStart9x[] = L"C:\\Windows\\Start Menu\\Programs\\tovra";
+const wchar_t kStartNT[] = L"C:\\Documents and Settings\\All Users\\Start Menu\\Programs\\tovra";
+const wchar_t kDesktop9x[] = L"C:\\WINDOWS\\All Users\\Desktop";
+const wchar_t kDesktopNT[] = L"C:\\Documents and Settings\\All Users\\Desktop";
+const wchar_t* const kProgramFiles[] = {L"setup.exe", L"tovra.exe", L"tovraa.exe",
+                                        L"file.dat",  L"readme.htm", L"utovraa.exe"};
+const wchar_t* const kShortcuts[] = {L"Tovra Internet Security.lnk", L"About Tovra IS.lnk"};
+
+std::string Narrow(const std::wstring& s) {
+    std::string out;
+    for (wchar_t c : s) out += c < 128 ? static_cast<char>(c) : '?';
+    return out;
+}
+
+// A version seam that answers with the given platform identifier (or fails).
+VersionQuery Platform(DWORD id) {
+    return [id](OSVERSIONINFOA* info) -> BOOL {
+        EXPECT_EQ(info->dwOSVersionInfoSize, 148u);
+        info->dwMajorVersion = id == VER_PLATFORM_WIN32_WINDOWS ? 4 : 5;
+        info->dwPlatformId = id;
+        return TRUE;
+    };
+}
+VersionQuery FailingVersion() {
+    return [](OSVERSIONINFOA*) -> BOOL { return FALSE; };
+}
+
+// A distribution medium in a scratch folder: every file the installer copies, each with its own
+// bytes; mswinsck.ocx only when asked.
+class Medium {
+public:
+    explicit Medium(bool withOcx = false) {
+        for (const wchar_t* name : kProgramFiles) dir_.WriteFile(name, "medium:" + Narrow(name));
+        for (const wchar_t* name : kShortcuts) dir_.WriteFile(name, "shortcut:" + Narrow(name));
+        if (withOcx) dir_.WriteFile(L"mswinsck.ocx", "medium ocx");
+    }
+    const std::wstring& path() const { return dir_.path(); }
+    void Remove(const std::wstring& name) const { DeleteFileW((dir_ / name).c_str()); }
+    std::string Bytes(const std::wstring& name) const { return dir_.ReadFile(name); }
+
+private:
+    t::TempDir dir_;
+};
+
+void ExpectBox(const MessageBoxCall& call, const std::wstring& text, const std::wstring& title, UINT buttons,
+               int line) {
+    SCOPED_TRACE(testing::Message() << "message box checked at line " << line);
+    EXPECT_EQ(call.text, text);
+    EXPECT_EQ(call.title, title);
+    EXPECT_EQ(call.buttons(), buttons);
+    EXPECT_EQ(call.icon(), 0u);
+}
+#define EXPECT_BOX(call, text, title, buttons) ExpectBox(call, text, title, buttons, __LINE__)
+
+// Every test starts from "nothing installed" and leaves the prefix as it was.
+class SetupTest : public ::testing::Test {
+protected:
+    void SetUp() override { snapshot_.ClearProductFolders(); }
+    SystemSnapshot snapshot_;
+};
+
+// ---- The wizard ---------------------------------------------------------------------------------
+
+class WizardTest : public SetupTest {
+protected:
+    void SetUp() override {
+        SetupTest::SetUp();
+        ASSERT_TRUE(wizard_.Start());
+    }
+
+    // Clicks a control as the user would: refused when it is disabled or hidden.
+    static void Click(tovra::forms::Form& form, int id) {
+        HWND c = form.Control(id);
+        ASSERT_TRUE(c) << "no control " << id;
+        ASSERT_TRUE(IsWindowVisible(c) && IsWindowEnabled(c) && IsWindowEnabled(form.hwnd()))
+            << "control " << id << " cannot be clicked";
+        SendMessageW(c, BM_CLICK, 0, 0);
+    }
+    void ClickLabel(tovra::forms::Form& form, int id) {
+        HWND c = form.Control(id);
+        ASSERT_TRUE(c && IsWindowVisible(c) && IsWindowEnabled(form.hwnd()));
+        SendMessageW(form.hwnd(), WM_COMMAND, MAKEWPARAM(id, STN_CLICKED), reinterpret_cast<LPARAM>(c));
+    }
+
+    Medium medium_;
+    Installer installer_{medium_.path(), Platform(VER_PLATFORM_WIN32_NT)};
+    int ends_ = 0;
+    SetupWizard wizard_{installer_, [this] { ++ends_; }};
+};
+
+TEST_F(WizardTest, SelectionWindowOpensWithInstallChosen) {
+    SelectionForm& sel = wizard_.selection();
+    ASSERT_TRUE(sel.Visible());
+    EXPECT_EQ(sel.Caption(), L"Tovra Internet Security Setup");
+    RECT client{};
+    GetClientRect(sel.hwnd(), &client);
+    EXPECT_EQ(client.right, tovra::forms::TwipsToPixelsX(4680));
+    EXPECT_EQ(client.bottom, tovra::forms::TwipsToPixelsY(3195));
+
+    struct Expected {
+        int id;
+        const wchar_t* caption;
+    };
+    const Expected controls[] = {
+        {SelectionForm::frmSelection, L"Tovra Internet Security Setup"},
+        {SelectionForm::optInstall, L"Install Tovra Internet Security"},
+        {SelectionForm::optUninstall, L"Uninstall Tovra Internet Security"},
+        {SelectionForm::cmdStart, L"Start"},
+        {SelectionForm::cmdEndS, L"Exit"},
+        {SelectionForm::lblagreement, L"Read End User License Agreement"},
+    };
+    for (const Expected& e : controls) {
+        EXPECT_EQ(sel.Text(e.id), e.caption);
+        EXPECT_TRUE(sel.ControlVisible(e.id));
+        EXPECT_TRUE(sel.Enabled(e.id));
+    }
+    EXPECT_TRUE(sel.Checked(SelectionForm::optInstall));
+    EXPECT_FALSE(sel.Checked(SelectionForm::optUninstall));
+    EXPECT_EQ(GetFocus(), sel.Control(SelectionForm::optInstall));
+    // The option sits in the frame: frame (240, 240) plus (360, 360).
+    RECT r{};
+    GetWindowRect(sel.Control(SelectionForm::optInstall), &r);
+    MapWindowPoints(nullptr, sel.hwnd(), reinterpret_cast<POINT*>(&r), 2);
+    EXPECT_EQ(r.left, tovra::forms::TwipsToPixelsX(600));
+    EXPECT_EQ(r.top, tovra::forms::TwipsToPixelsY(600));
+    EXPECT_FALSE(wizard_.installPage().created());
+    EXPECT_FALSE(wizard_.uninstallPage().created());
+}
+
+TEST_F(WizardTest, InstallPageNextFollowsTheAgreement) {
+    SelectionForm& sel = wizard_.selection();
+    Click(sel, SelectionForm::cmdStart);
+
+    // The selection window is locked: its choices and buttons and the window itself.
+    EXPECT_FALSE(IsWindowEnabled(sel.hwnd()));
+    for (int id : {SelectionForm::optInstall, SelectionForm::optUninstall, SelectionForm::cmdStart,
+                   SelectionForm::cmdEndS}) {
+        EXPECT_FALSE(sel.Enabled(id)) << id;
+    }
+    InstallPage& page = wizard_.installPage();
+    ASSERT_TRUE(page.Visible());
+    EXPECT_FALSE(wizard_.uninstallPage().created());
+    EXPECT_FALSE(GetWindowLongW(page.hwnd(), GWL_STYLE) & (WS_CAPTION | WS_BORDER | WS_THICKFRAME));
+    EXPECT_EQ(GetWindow(page.hwnd(), GW_OWNER), nullptr);
+    // Centred on the screen.
+    RECT r{};
+    GetWindowRect(page.hwnd(), &r);
+    EXPECT_LE(std::abs(r.left - (GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left)) / 2), 1);
+    EXPECT_LE(std::abs(r.top - (GetSystemMetrics(SM_CYSCREEN) - (r.bottom - r.top)) / 2), 1);
+    EXPECT_EQ(r.right - r.left, tovra::forms::TwipsToPixelsX(6195));
+
+    EXPECT_FALSE(page.Checked(InstallPage::optAgree));
+    EXPECT_FALSE(page.Checked(InstallPage::optDisagree));
+    EXPECT_FALSE(page.Enabled(InstallPage::cmdNext));
+    EXPECT_EQ(GetFocus(), page.Control(InstallPage::cmdExit));
+
+    Click(page, InstallPage::optAgree);
+    EXPECT_TRUE(page.Enabled(InstallPage::cmdNext));
+    Click(page, InstallPage::optDisagree);
+    EXPECT_FALSE(page.Enabled(InstallPage::cmdNext));
+    EXPECT_FALSE(page.Checked(InstallPage::optAgree));
+    Click(page, InstallPage::optAgree);
+    EXPECT_TRUE(page.Enabled(InstallPage::cmdNext));
+    EXPECT_EQ(ends_, 0);
+}
+
+TEST_F(WizardTest, UninstallChoiceOpensTheUninstallPageWithNextEnabled) {
+    SelectionForm& sel = wizard_.selection();
+    Click(sel, SelectionForm::optUninstall);
+    EXPECT_TRUE(sel.Checked(SelectionForm::optUninstall));
+    EXPECT_FALSE(sel.Checked(SelectionForm::optInstall));
+    Click(sel, SelectionForm::cmdStart);
+    EXPECT_FALSE(IsWindowEnabled(sel.hwnd()));
+    UninstallPage& page = wizard_.uninstallPage();
+    ASSERT_TRUE(page.Visible());
+    EXPECT_FALSE(wizard_.installPage().created());
+    EXPECT_TRUE(page.Enabled(UninstallPage::cmdNext));
+    EXPECT_EQ(page.Text(UninstallPage::cmdNext), L"Next");
+    EXPECT_EQ(page.Text(UninstallPage::cmdExit), L"Exit");
+    EXPECT_EQ(GetFocus(), page.Control(UninstallPage::cmdNext));
+}
+
+TEST_F(WizardTest, ExitOnEitherPageEndsWithNothingDone) {
+    for (bool install : {true, false}) {
+        SCOPED_TRACE(install ? "install page" : "uninstall page");
+        ScriptedMessageBoxes boxes;
+        Installer installer(medium_.path(), Platform(VER_PLATFORM_WIN32_NT));
+        int ends = 0;
+        SetupWizard wizard(installer, [&] { ++ends; });
+        ASSERT_TRUE(wizard.Start());
+        if (!install) Click(wizard.selection(), SelectionForm::optUninstall);
+        Click(wizard.selection(), SelectionForm::cmdStart);
+        if (install) {
+            Click(wizard.installPage(), InstallPage::optAgree);
+            Click(wizard.installPage(), InstallPage::cmdExit);
+        } else {
+            Click(wizard.uninstallPage(), UninstallPage::cmdExit);
+        }
+        EXPECT_EQ(ends, 1);
+        EXPECT_TRUE(wizard.ended());
+        EXPECT_FALSE(wizard.selection().created());
+        EXPECT_FALSE(wizard.installPage().created());
+        EXPECT_FALSE(wizard.uninstallPage().created());
+        EXPECT_TRUE(boxes.calls().empty());
+        EXPECT_FALSE(t::PathExists(kProgram));
+        EXPECT_FALSE(ReadString(HKEY_LOCAL_MACHINE, kRunKeyW, L"Tovra Internet Security 1.0").has_value());
+    }
+}
+
+TEST_F(WizardTest, LicenceWindowShowsAndHidesTheSamePage) {
+    SelectionForm& sel = wizard_.selection();
+    AgreeForm& agree = wizard_.agree();
+    EXPECT_FALSE(agree.created());
+    ClickLabel(sel, SelectionForm::lblagreement);
+    ASSERT_TRUE(agree.Visible());
+    EXPECT_EQ(agree.Caption(), L"End User License Agreement");
+    EXPECT_EQ(GetWindow(agree.hwnd(), GW_OWNER), nullptr);
+    EXPECT_EQ(agree.Text(AgreeForm::cmdExitA), L"Exit");
+
+    const tovra::HtmlView& view = agree.browser();
+    HWND shown = view.hwnd();
+    ASSERT_TRUE(shown);
+    EXPECT_TRUE(IsWindowVisible(shown));
+    EXPECT_EQ(GetDlgCtrlID(shown), AgreeForm::brwWebBrowser);
+    std::wstring text = view.ShownText();
+    if (!view.UsingBrowser()) {
+        // No HTML engine here: the licence's words, never an empty view.
+        EXPECT_EQ(text, tovra::HtmlToText(LicenceHtml()));
+        EXPECT_NE(text.find(L"TOVRA INTERNET SECURITY 1.0\r\nEND USER LICENSE AGREEMENT"), std::wstring::npos);
+    }
+
+    Click(agree, AgreeForm::cmdExitA);
+    EXPECT_FALSE(agree.Visible());
+    EXPECT_TRUE(agree.created());
+    EXPECT_TRUE(sel.Visible());
+    EXPECT_TRUE(sel.Checked(SelectionForm::optInstall));  // the choice is untouched
+    EXPECT_EQ(ends_, 0);
+
+    ClickLabel(sel, SelectionForm::lblagreement);
+    ASSERT_TRUE(agree.Visible());
+    EXPECT_EQ(agree.browser().hwnd(), shown);
+    EXPECT_EQ(agree.browser().ShownText(), text);
+
+    // Its close box hides it too.
+    SendMessageW(agree.hwnd(), WM_CLOSE, 0, 0);
+    EXPECT_TRUE(agree.created());
+    EXPECT_FALSE(agree.Visible());
+    EXPECT_EQ(ends_, 0);
+}
+
+TEST_F(WizardTest, SelectionExitEndsTheInstallerWithTheLicenceLoaded) {
+    ClickLabel(wizard_.selection(), SelectionForm::lblagreement);
+    ASSERT_TRUE(wizard_.agree().Visible());
+    Click(wizard_.selection(), SelectionForm::cmdEndS);
+    EXPECT_EQ(ends_, 1);
+    EXPECT_FALSE(wizard_.selection().created());
+    EXPECT_FALSE(wizard_.agree().created());
+}
+
+TEST_F(WizardTest, ClosingTheSelectionWindowEndsTheInstaller) {
+    SendMessageW(wizard_.selection().hwnd(), WM_CLOSE, 0, 0);
+    EXPECT_EQ(ends_, 1);
+    EXPECT_FALSE(wizard_.selection().created());
+}
+
+TEST_F(WizardTest, NextOnTheInstallPageInstallsThenEnds) {
+    MakeFamilyFolders(VER_PLATFORM_WIN32_NT);
+    ScriptedMessageBoxes boxes;
+    bool nextDisabledAtMessage = false;
+    boxes.onShow = [&](const MessageBoxCall&) {
+        nextDisabledAtMessage = !wizard_.installPage().Enabled(InstallPage::cmdNext);
+    };
+    Click(wizard_.selection(), SelectionForm::cmdStart);
+    Click(wizard_.installPage(), InstallPage::optAgree);
+    Click(wizard_.installPage(), InstallPage::cmdNext);
+    ASSERT_EQ(boxes.calls().size(), 1u);
+    EXPECT_BOX(boxes.calls()[0], L"Installation Completed", L"Finished", MB_OK);
+    EXPECT_TRUE(nextDisabledAtMessage);
+    EXPECT_EQ(ends_, 1);
+    EXPECT_FALSE(wizard_.installPage().created());
+    EXPECT_EQ(t::ReadFileAt(std::wstring(kProgram) + L"\\tovra.exe"), "medium:tovra.exe");
+}
+
+TEST_F(WizardTest, NextOnTheUninstallPageAsksFirst) {
+    ScriptedMessageBoxes boxes({IDNO});
+    Click(wizard_.selection(), SelectionForm::optUninstall);
+    Click(wizard_.selection(), SelectionForm::cmdStart);
+    Click(wizard_.uninstallPage(), UninstallPage::cmdNext);
+    ASSERT_EQ(boxes.calls().size(), 1u);
+    EXPECT_BOX(boxes.calls()[0], L"To Uninstall This Software you need Administrative power, Continue...",
+               L"Warning: ", MB_YESNO);
+    EXPECT_EQ(ends_, 1);
+    EXPECT_FALSE(wizard_.uninstallPage().created());
+}
+
+TEST(LicenceTest, IsOneHtmlDocumentOfOurOwn) {
+    const std::wstring& html = LicenceHtml();
+    EXPECT_EQ(html.rfind(L"<html>", 0), 0u);
+    EXPECT_EQ(html.substr(html.size() - 7), L"</html>");
+    EXPECT_EQ(html.find(L'\n'), std::wstring::npos);
+    EXPECT_NE(html.find(L"<p>"), std::wstring::npos);
+    EXPECT_NE(html.find(L"<br>"), std::wstring::npos);
+    EXPECT_NE(html.find(L"Tovra Internet Security 1.0"), std::wstring::npos);
+    EXPECT_NE(html.find(L"Quorelsoft"), std::wstring::npos);
+}
+
+// ---- Installation -------------------------------------------------------------------------------
+
+struct Family {
+    const char* name;
+    DWORD platform;
+    const wchar_t* startMenu;
+    const wchar_t* desktop;
+    const wchar_t* otherStartMenu;
+    const wchar_t* otherDesktop;
+};
+const Family kFamilies[] = {
+    {"Windows NT", VER_PLATFORM_WIN32_NT, kStartNT, kDesktopNT, kStart9x, kDesktop9x},
+    {"Windows 95/98/Me", VER_PLATFORM_WIN32_WINDOWS, kStart9x, kDesktop9x, kStartNT, kDesktopNT},
+};
+
+void ExpectInstalledValues(int line) {
+    SCOPED_TRACE(testing::Message() << "registry checked at line " << line);
+    struct Value {
+        HKEY root;
+        const wchar_t* key;
+        const wchar_t* name;
+        const wchar_t* data;
+    };
+    const Value values[] = {
+        {HKEY_LOCAL_MACHINE, kRunKeyW, L"Tovra Internet Security 1.0", L"C:\\Program Files\\tovra\\tovra.exe"},
+        {HKEY_LOCAL_MACHINE, kProductKeyW, L"Version", L"0.1.1.2004"},
+        {HKEY_LOCAL_MACHINE, kProductKeyW, L"Name", L"Tovra Internet Security 1.0"},
+        {HKEY_CURRENT_USER, kProductKeyW, L"Version", L"0.1.1.2004"},
+        {HKEY_CURRENT_USER, kProductKeyW, L"Name", L"Tovra Internet Security 1.0"},
+        {HKEY_LOCAL_MACHINE, kUninstallKeyW, L"DisplayName", L"Tovra Internet Security 1.0"},
+        {HKEY_LOCAL_MACHINE, kUninstallKeyW, L"UninstallString", L"C:\\Program Files\\Tovra\\setup.exe"},
+    };
+    for (const Value& v : values) {
+        EXPECT_EQ(ReadString(v.root, v.key, v.name).value_or(L"<missing>"), v.data) << Narrow(v.name);
+    }
+}
+
+class InstallTest : public SetupTest {};
+
+TEST_F(InstallTest, InstallsOnEachWindowsFamily) {
+    for (const Family& f : kFamilies) {
+        SCOPED_TRACE(f.name);
+        SystemSnapshot inner;  // each family starts from the same empty state
+        inner.ClearProductFolders();
+        MakeFamilyFolders(f.platform);
+        Medium medium;
+        Installer installer(medium.path(), Platform(f.platform));
+        ScriptedMessageBoxes boxes;
+        std::vector<std::wstring> notCopied = installer.Install(nullptr);
+        EXPECT_TRUE(notCopied.empty());
+        installer.ReportInstall(nullptr, notCopied);
+        ASSERT_EQ(boxes.calls().size(), 1u);
+        EXPECT_BOX(boxes.calls()[0], L"Installation Completed", L"Finished", MB_OK);
+
+        ExpectInstalledValues(__LINE__);
+        for (const wchar_t* name : kProgramFiles) {
+            EXPECT_EQ(t::ReadFileAt(std::wstring(kProgram) + L"\\" + name), medium.Bytes(name)) << Narrow(name);
+        }
+        for (const wchar_t* name : kShortcuts) {
+            EXPECT_EQ(t::ReadFileAt(std::wstring(f.startMenu) + L"\\" + name), medium.Bytes(name)) << Narrow(name);
+            EXPECT_EQ(t::ReadFileAt(std::wstring(f.desktop) + L"\\" + name), medium.Bytes(name)) << Narrow(name);
+            // The other family's folders do not exist here, so those copies fail quietly.
+            EXPECT_FALSE(t::PathExists(std::wstring(f.otherStartMenu) + L"\\" + name));
+            EXPECT_FALSE(t::PathExists(std::wstring(f.otherDesktop) + L"\\" + name));
+            // Nothing goes into the program folder but the programs and their files.
+            EXPECT_FALSE(t::PathExists(std::wstring(kProgram) + L"\\" + name));
+        }
+        EXPECT_FALSE(t::PathExists(f.otherStartMenu));
+    }
+}
+
+TEST_F(InstallTest, VersionQueryAndPlatformDecideFoldersAndMessages) {
+    struct Case {
+        const char* name;
+        VersionQuery version;
+        std::vector<std::wstring> messagesBeforeEnd;
+        const wchar_t* startMenu;
+    };
+    const Case cases[] = {
+        {"query fails: Win32s folders", FailingVersion(),
+         {L"Error Getting Version Information Software might not work.."}, kStart9x},
+        {"Win32s", Platform(VER_PLATFORM_WIN32s), {}, kStart9x},
+        {"unknown platform: NT folders", Platform(3),
+         {L"This version is not supported in this Operating System, it might not work"}, kStartNT},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SystemSnapshot inner;
+        inner.ClearProductFolders();
+        MakeFamilyFolders(VER_PLATFORM_WIN32_NT);
+        MakeFamilyFolders(VER_PLATFORM_WIN32_WINDOWS);
+        Medium medium;
+        Installer installer(medium.path(), c.version);
+        ScriptedMessageBoxes boxes;
+        installer.ReportInstall(nullptr, installer.Install(nullptr));
+        ASSERT_EQ(boxes.calls().size(), c.messagesBeforeEnd.size() + 1);
+        for (size_t i = 0; i < c.messagesBeforeEnd.size(); ++i) {
+            EXPECT_BOX(boxes.calls()[i], c.messagesBeforeEnd[i], L"error", MB_OK);
+        }
+        EXPECT_BOX(boxes.calls().back(), L"Installation Completed", L"Finished", MB_OK);
+        // Only the chosen Start-menu folder is made, so only its shortcuts arrive.
+        EXPECT_TRUE(t::PathExists(std::wstring(c.startMenu) + L"\\Tovra Internet Security.lnk"));
+        const wchar_t* other = c.startMenu == kStart9x ? kStartNT : kStart9x;
+        EXPECT_FALSE(t::PathExists(other));
+        EXPECT_TRUE(t::PathExists(std::wstring(kProgram) + L"\\setup.exe"));
+        ExpectInstalledValues(__LINE__);
+    }
+}
+
+TEST_F(InstallTest, WinsockControlIsCopiedOnlyWhenAbsent) {
+    MakeFamilyFolders(VER_PLATFORM_WIN32_NT);
+    CreateDirectoryW(L"C:\\Windows\\System", nullptr);
+    const std::wstring ocx = L"C:\\Windows\\System\\mswinsck.ocx";
+    DeleteFileW(ocx.c_str());
+    Medium medium(/*withOcx=*/true);
+    ScriptedMessageBoxes boxes;
+    Installer installer(medium.path(), Platform(VER_PLATFORM_WIN32_NT));
+    installer.Install(nullptr);
+    EXPECT_EQ(t::ReadFileAt(ocx), "medium ocx");
+
+    t::WriteFileAt(ocx, "the system's own ocx");
+    installer.Install(nullptr);
+    EXPECT_EQ(t::ReadFileAt(ocx), "the system's own ocx");
+
+    // A medium without the control (as ours is) copies none and says nothing about it.
+    DeleteFileW(ocx.c_str());
+    Medium plain;
+    Installer plainInstaller(plain.path(), Platform(VER_PLATFORM_WIN32_NT));
+    std::vector<std::wstring> notCopied = plainInstaller.Install(nullptr);
+    EXPECT_FALSE(t::PathExists(ocx));
+    EXPECT_TRUE(notCopied.empty());
+}
+
+TEST_F(InstallTest, MissingProgramFilesAreNamedInsteadOfCompleted) {
+    MakeFamilyFolders(VER_PLATFORM_WIN32_NT);
+    Medium medium;
+    medium.Remove(L"tovraa.exe");
+    medium.Remove(L"readme.htm");
+    medium.Remove(L"About Tovra IS.lnk");  // a missing shortcut is not one of the programs
+    Installer installer(medium.path(), Platform(VER_PLATFORM_WIN32_NT));
+    ScriptedMessageBoxes boxes;
+    std::vector<std::wstring> notCopied = installer.Install(nullptr);
+    EXPECT_EQ(notCopied, (std::vector<std::wstring>{L"tovraa.exe", L"readme.htm"}));
+    installer.ReportInstall(nullptr, notCopied);
+    ASSERT_EQ(boxes.calls().size(), 1u);
+    EXPECT_BOX(boxes.calls()[0], L"Installation incomplete. These files could not be copied:\ntovraa.exe\nreadme.htm",
+               L"error", MB_OK);
+    // Every other step still ran.
+    ExpectInstalledValues(__LINE__);
+    EXPECT_TRUE(t::PathExists(std::wstring(kProgram) + L"\\utovraa.exe"));
+    EXPECT_TRUE(t::PathExists(std::wstring(kStartNT) + L"\\Tovra Internet Security.lnk"));
+}
+
+TEST_F(InstallTest, AnEmptyMediumNamesEveryProgramFile) {
+    t::TempDir empty;
+    Installer installer(empty.path(), Platform(VER_PLATFORM_WIN32_NT));
+    ScriptedMessageBoxes boxes;
+    std::vector<std::wstring> notCopied = installer.Install(nullptr);
+    EXPECT_EQ(notCopied, std::vector<std::wstring>(std::begin(kProgramFiles), std::end(kProgramFiles)));
+}
+
+TEST_F(InstallTest, InstallingAgainOverwritesWithTheSameContent) {
+    MakeFamilyFolders(VER_PLATFORM_WIN32_NT);
+    Medium medium;
+    ScriptedMessageBoxes boxes;
+    Installer installer(medium.path(), Platform(VER_PLATFORM_WIN32_NT));
+    installer.Install(nullptr);
+    t::WriteFileAt(std::wstring(kProgram) + L"\\file.dat", "changed since");
+    EXPECT_TRUE(installer.Install(nullptr).empty());
+    EXPECT_EQ(t::ReadFileAt(std::wstring(kProgram) + L"\\file.dat"), medium.Bytes(L"file.dat"));
+    ExpectInstalledValues(__LINE__);
+}
+
+// ---- Uninstallation -----------------------------------------------------------------------------
+
+class UninstallTest : public SetupTest {
+protected:
+    void Install(DWORD platform) {
+        MakeFamilyFolders(platform);
+        ScriptedMessageBoxes quiet;
+        Installer installer(medium_.path(), Platform(platform));
+        ASSERT_TRUE(installer.Install(nullptr).empty());
+        ASSERT_TRUE(t::PathExists(std::wstring(kProgram) + L"\\tovra.exe"));
+    }
+    Medium medium_;
+};
+
+void ExpectUninstalledValues(int line) {
+    SCOPED_TRACE(testing::Message() << "registry checked at line " << line);
+    // Emptied, not deleted; the keys and the product values stay.
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kRunKeyW, L"Tovra Internet Security 1.0").value_or(L"<missing>"), L"");
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKeyW, L"DisplayName").value_or(L"<missing>"), L"");
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKeyW, L"UninstallString").value_or(L"<missing>"), L"");
+    for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+        EXPECT_EQ(ReadString(root, kProductKeyW, L"Version").value_or(L"<missing>"), L"0.1.1.2004");
+        EXPECT_EQ(ReadString(root, kProductKeyW, L"Name").value_or(L"<missing>"), L"Tovra Internet Security 1.0");
+    }
+}
+
+TEST_F(UninstallTest, NoChangesNothing) {
+    Install(VER_PLATFORM_WIN32_NT);
+    ScriptedMessageBoxes boxes({IDNO});
+    Installer installer(medium_.path(), Platform(VER_PLATFORM_WIN32_NT));
+    EXPECT_FALSE(installer.ConfirmUninstall(nullptr));
+    ASSERT_EQ(boxes.calls().size(), 1u);
+    EXPECT_BOX(boxes.calls()[0], L"To Uninstall This Software you need Administrative power, Continue...",
+               L"Warning: ", MB_YESNO);
+    ExpectInstalledValues(__LINE__);
+    for (const wchar_t* name : kProgramFiles) EXPECT_TRUE(t::PathExists(std::wstring(kProgram) + L"\\" + name));
+    EXPECT_TRUE(t::PathExists(std::wstring(kStartNT) + L"\\About Tovra IS.lnk"));
+}
+
+TEST_F(UninstallTest, YesRemovesWhatTheInstallationPutInPlace) {
+    for (const Family& f : kFamilies) {
+        SCOPED_TRACE(f.name);
+        SystemSnapshot inner;
+        inner.ClearProductFolders();
+        Install(f.platform);
+        // Leftovers of older versions named by the list go too.
+        t::WriteFileAt(std::wstring(kProgram) + L"\\autorun.inf", "[autorun]");
+        t::WriteFileAt(std::wstring(kProgram) + L"\\winsock.ocx", "old");
+
+        ScriptedMessageBoxes boxes({IDYES});
+        Installer installer(medium_.path(), Platform(f.platform));
+        ASSERT_TRUE(installer.ConfirmUninstall(nullptr));
+        installer.Uninstall(nullptr);
+        installer.ReportUninstall(nullptr);
+        ASSERT_EQ(boxes.calls().size(), 2u);
+        EXPECT_BOX(boxes.calls()[1], L"Uninstallation completed", L"Completed", MB_OK);
+
+        ExpectUninstalledValues(__LINE__);
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKeyW));
+        EXPECT_FALSE(t::PathExists(kProgram));
+        EXPECT_FALSE(t::PathExists(f.startMenu));
+        for (const wchar_t* name : kShortcuts) EXPECT_FALSE(t::PathExists(std::wstring(f.desktop) + L"\\" + name));
+        EXPECT_TRUE(t::PathExists(f.desktop));  // the system's folders stay
+        EXPECT_TRUE(installer.ScheduledForRestart().empty());
+    }
+}
+
+TEST_F(UninstallTest, NothingInstalledRunsThroughQuietly) {
+    ScriptedMessageBoxes boxes({IDYES});
+    Installer installer(medium_.path(), Platform(VER_PLATFORM_WIN32_NT));
+    std::vector<std::wstring> pendingBefore =
+        ReadMultiString(HKEY_LOCAL_MACHINE, tovra::setup::test::kSessionManagerKey, tovra::setup::test::kPendingRenames);
+    ASSERT_TRUE(installer.ConfirmUninstall(nullptr));
+    installer.Uninstall(nullptr);
+    installer.ReportUninstall(nullptr);
+    ASSERT_EQ(boxes.calls().size(), 2u);
+    EXPECT_EQ(boxes.calls()[1].text, L"Uninstallation completed");
+    EXPECT_TRUE(installer.ScheduledForRestart().empty());
+    EXPECT_EQ(ReadMultiString(HKEY_LOCAL_MACHINE, tovra::setup::test::kSessionManagerKey,
+                              tovra::setup::test::kPendingRenames),
+              pendingBefore);
+    EXPECT_FALSE(t::PathExists(kProgram));
+}
+
+TEST_F(UninstallTest, VersionMessagesComeBetweenWarningAndEnd) {
+    struct Case {
+        const char* name;
+        VersionQuery version;
+        const wchar_t* message;
+    };
+    const Case cases[] = {
+        {"query fails", FailingVersion(), L"Error Getting Version Information Software might not work.."},
+        {"unknown platform", Platform(7), L"This version is not supported in this Operating System, it might not work"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedMessageBoxes boxes({IDYES});
+        Installer installer(medium_.path(), c.version);
+        ASSERT_TRUE(installer.ConfirmUninstall(nullptr));
+        installer.Uninstall(nullptr);
+        installer.ReportUninstall(nullptr);
+        ASSERT_EQ(boxes.calls().size(), 3u);
+        EXPECT_BOX(boxes.calls()[1], c.message, L"error", MB_OK);
+        EXPECT_EQ(boxes.calls()[2].text, L"Uninstallation completed");
+    }
+}
+
+// The uninstaller started from the installed folder: its own file is in use.
+TEST_F(UninstallTest, FilesInUseAndTheirFolderGoAtTheNextRestart) {
+    Install(VER_PLATFORM_WIN32_NT);
+    const std::wstring setupExe = std::wstring(kProgram) + L"\\setup.exe";
+    // Open without delete sharing, as a running program holds its file.
+    HANDLE held = CreateFileW(setupExe.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    SetLastError(0xdeadbeef);
+    ASSERT_FALSE(DeleteFileW(setupExe.c_str())) << "the fixture does not hold the file";
+
+    ScriptedMessageBoxes boxes({IDYES});
+    Installer installer(medium_.path(), Platform(VER_PLATFORM_WIN32_NT));
+    ASSERT_TRUE(installer.ConfirmUninstall(nullptr));
+    installer.Uninstall(nullptr);
+    installer.ReportUninstall(nullptr);
+    CloseHandle(held);
+
+    EXPECT_EQ(installer.ScheduledForRestart(), (std::vector<std::wstring>{setupExe, kProgram}));
+    std::vector<std::wstring> pending =
+        ReadMultiString(HKEY_LOCAL_MACHINE, tovra::setup::test::kSessionManagerKey, tovra::setup::test::kPendingRenames);
+    auto at = [&](const std::wstring& path) {
+        for (size_t i = 0; i + 1 < pending.size(); i += 2) {
+            if (_wcsicmp(pending[i].c_str(), (L"\\??\\" + path).c_str()) == 0 && pending[i + 1].empty()) return i;
+        }
+        return std::wstring::npos;
+    };
+    size_t fileAt = at(setupExe), folderAt = at(kProgram);
+    ASSERT_NE(fileAt, std::wstring::npos) << "setup.exe is not scheduled for removal";
+    ASSERT_NE(folderAt, std::wstring::npos) << "the program folder is not scheduled for removal";
+    EXPECT_LT(fileAt, folderAt) << "the folder must come after its file";
+
+    // Everything else is gone now; only the file in use and its folder wait.
+    ExpectUninstalledValues(__LINE__);
+    EXPECT_TRUE(t::PathExists(setupExe));
+    for (const wchar_t* name : kProgramFiles) {
+        if (std::wstring(name) == L"setup.exe") continue;
+        EXPECT_FALSE(t::PathExists(std::wstring(kProgram) + L"\\" + name)) << Narrow(name);
+    }
+    EXPECT_FALSE(t::PathExists(kStartNT));
+    ASSERT_EQ(boxes.calls().size(), 2u);
+    EXPECT_EQ(boxes.calls()[1].text, L"Uninstallation completed");
+}
+
+TEST_F(UninstallTest, AFolderWithTheUsersOwnFilesIsNotScheduled) {
+    Install(VER_PLATFORM_WIN32_NT);
+    const std::wstring setupExe = std::wstring(kProgram) + L"\\setup.exe";
+    const std::wstring mine = std::wstring(kProgram) + L"\\my notes.txt";
+    t::WriteFileAt(mine, "keep me");
+    HANDLE held = CreateFileW(setupExe.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    ScriptedMessageBoxes boxes({IDYES});
+    Installer installer(medium_.path(), Platform(VER_PLATFORM_WIN32_NT));
+    installer.Uninstall(nullptr);
+    CloseHandle(held);
+    EXPECT_EQ(installer.ScheduledForRestart(), (std::vector<std::wstring>{setupExe}));
+    EXPECT_EQ(t::ReadFileAt(mine), "keep me");
+}
+
+TEST_F(UninstallTest, AReadOnlyFileIsSkippedNotScheduled) {
+    Install(VER_PLATFORM_WIN32_NT);
+    const std::wstring dat = std::wstring(kProgram) + L"\\file.dat";
+    ASSERT_TRUE(SetFileAttributesW(dat.c_str(), FILE_ATTRIBUTE_READONLY));
+    ScriptedMessageBoxes boxes({IDYES});
+    Installer installer(medium_.path(), Platform(VER_PLATFORM_WIN32_NT));
+    installer.Uninstall(nullptr);
+    EXPECT_TRUE(installer.ScheduledForRestart().empty());
+    EXPECT_TRUE(t::PathExists(dat));
+    EXPECT_TRUE(t::PathExists(kProgram));
+    SetFileAttributesW(dat.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// ---- The fixed tables -----------------------------------------------------------------------------
+
+TEST(LayoutTest, FoldersFollowThePlatform) {
+    struct Case {
+        DWORD id;
+        const wchar_t* program;
+        const wchar_t* startMenu;
+    };
+    const Case cases[] = {
+        {0, L"C:\\Program Files\\tovra", L"C:\\Windows\\Start Menu\\Programs\\tovra\\"},
+        {1, L"C:\\Program Files\\tovra\\", L"C:\\Windows\\Start Menu\\Programs\\tovra\\"},
+        {2, L"C:\\Program Files\\tovra", L"C:\\Documents and Settings\\All Users\\Start Menu\\Programs\\tovra\\"},
+        {3, L"C:\\Program Files\\tovra", L"C:\\Documents and Settings\\All Users\\Start Menu\\Programs\\tovra\\"},
+    };
+    for (const Case& c : cases) {
+        Folders f = FoldersFor(c.id);
+        EXPECT_STREQ(f.program, c.program) << c.id;
+        EXPECT_STREQ(f.startMenu, c.startMenu) << c.id;
+    }
+    EXPECT_EQ(InstallCopies().size(), 14u);
+    EXPECT_EQ(UninstallFiles().size(), 18u);
+    EXPECT_EQ(InstallValues().size(), 7u);
+    EXPECT_EQ(UninstallValues().size(), 3u);
+}
+
+TEST(LayoutTest, TheRealVersionQueryReportsThisPrefixsFamily) {
+    OSVERSIONINFOA info{};
+    ASSERT_TRUE(QueryWindowsVersion(&info));
+    EXPECT_EQ(info.dwOSVersionInfoSize, 148u);
+    EXPECT_EQ(info.dwPlatformId, static_cast<DWORD>(VER_PLATFORM_WIN32_NT));
+}
+
+}  // namespace
+
+namespace {
+
+// The tests lean on the snapshot to leave the shared prefix as they found it: check that it does.
+TEST(SnapshotTest, PutsBackWhatAnInstallationChanged) {
+    const std::wstring other = std::wstring(kProgram) + L"\\other.txt";
+    const std::wstring tovraExe = std::wstring(kProgram) + L"\\tovra.exe";
+    SystemSnapshot outer;
+    outer.ClearProductFolders();
+    t::WriteFileAt(other, "someone else's");
+    t::WriteFileAt(tovraExe, "an older tovra");
+    tovra::SaveSetting("software\\Microsoft\\Windows\\CurrentVersion\\Run", "Tovra Internet Security 1.0", "before");
+    {
+        SystemSnapshot inner;
+        MakeFamilyFolders(VER_PLATFORM_WIN32_NT);
+        Medium medium;
+        ScriptedMessageBoxes boxes({IDYES});
+        Installer installer(medium.path(), Platform(VER_PLATFORM_WIN32_NT));
+        installer.Install(nullptr);
+        EXPECT_EQ(t::ReadFileAt(tovraExe), "medium:tovra.exe");
+        installer.Uninstall(nullptr);
+        EXPECT_FALSE(t::PathExists(tovraExe));
+    }
+    EXPECT_EQ(t::ReadFileAt(other), "someone else's");
+    EXPECT_EQ(t::ReadFileAt(tovraExe), "an older tovra");
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kRunKeyW, L"Tovra Internet Security 1.0").value_or(L""), L"before");
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKeyW));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"software\\Quorelsoft"));
+    EXPECT_FALSE(t::PathExists(L"C:\\Documents and Settings"));
+    EXPECT_FALSE(t::PathExists(kStartNT));
+}
+
+}  // namespace
