@@ -1,0 +1,308 @@
+#include "main/shell/main_form.h"
+
+#include <gtest/gtest.h>
+#include <commctrl.h>
+#include <winsock2.h>
+
+#include <string>
+#include <vector>
+
+#include "main/popup/popup_blocker.h"
+#include "main/shell/main_ids.h"
+#include "main/shell/placement.h"
+#include "shared/message_box.h"
+
+namespace {
+
+using namespace tovra::shell;
+
+struct FakeLauncher : Launcher {
+    struct Call {
+        std::wstring what;
+        int show;
+    };
+    std::vector<Call> started, opened;
+    bool result = true;
+    bool Start(const std::wstring& commandLine, int show) override {
+        started.push_back({commandLine, show});
+        return result;
+    }
+    bool Open(const std::wstring& target, int show) override {
+        opened.push_back({target, show});
+        return result;
+    }
+};
+
+struct MainFormTest : ::testing::Test {
+    FakeLauncher launcher;
+    std::vector<std::string> events;  // tray messages and the end, in order
+    std::unique_ptr<MainForm> form;
+
+    void SetUp() override {
+        MainForm::Seams seams;
+        seams.launcher = &launcher;
+        seams.endProgram = [this] { events.push_back("end"); };
+        seams.trayNotify = [this](DWORD m, TrayRecord&) {
+            events.push_back(m == NIM_ADD ? "add" : m == NIM_DELETE ? "delete" : "modify");
+            return TRUE;
+        };
+        form = std::make_unique<MainForm>(std::move(seams));
+        tovra::popup::bBlockerOn = false;
+        ASSERT_TRUE(form->Load());
+    }
+    void TearDown() override { form.reset(); }
+
+    void Command(int id) { SendMessageW(form->hwnd(), WM_COMMAND, MAKEWPARAM(id, 0), 0); }
+    void Click(int id) { SendMessageW(form->Control(id), BM_CLICK, 0, 0); }
+
+    struct Firewall {
+        std::wstring button, status;
+        bool enable, disable;
+        size_t listening;
+        bool operator==(const Firewall&) const = default;
+    };
+    Firewall FirewallState() {
+        return {form->Text(cmdFireWall), form->Text(lblFireWall), form->MenuChecked(mnuEFire),
+                form->MenuChecked(mnuDFire), form->PortWatch()->ListeningCount()};
+    }
+};
+
+std::wstring MenuText(HMENU menu, int pos) {
+    wchar_t text[128] = {};
+    GetMenuStringW(menu, pos, text, 128, MF_BYPOSITION);
+    return text;
+}
+
+TEST_F(MainFormTest, TheWindowAsDesigned) {
+    EXPECT_EQ(form->Caption(), L"Tovra Internet Security 1.0");
+    EXPECT_TRUE(form->Visible());
+    struct {
+        int id;
+        const wchar_t* text;
+    } controls[] = {
+        {lblHide, L"Hide Me"},      {lblend, L"Exit"},          {Label1, L"Services"},     {Label2, L"Status"},
+        {Label3, L"Pop-up Blocker"}, {Label4, L"Firewall"},     {Label6, L"IE Washer"},    {lblPBlocker, L"Running"},
+        {lblFireWall, L"Stopped"},  {lblWasher, L"Stopped"},    {cmdPBlocker, L"Stop"},    {cmdFireWall, L"Start"},
+        {cmdWasher, L"Start"},
+    };
+    for (auto& c : controls) {
+        EXPECT_EQ(form->Text(c.id), c.text) << c.id;
+        EXPECT_TRUE(form->ControlVisible(c.id)) << c.id;
+    }
+    RECT client{};
+    GetClientRect(form->hwnd(), &client);
+    EXPECT_EQ(client.right, tovra::forms::TwipsToPixelsX(4620));
+    EXPECT_EQ(client.bottom, tovra::forms::TwipsToPixelsY(2130));
+    // The pop-up blocker runs from the load on; the firewall and the washer do not.
+    EXPECT_TRUE(tovra::popup::bBlockerOn);
+    EXPECT_EQ(form->PortWatch()->ListeningCount(), 0u);
+    EXPECT_EQ(form->FireWallTip(), L"");
+}
+
+TEST_F(MainFormTest, TheMenusInOrderWithTheirCheckMarks) {
+    struct Entry {
+        const wchar_t* caption;
+        int id;
+        bool checked;
+    };
+    struct Title {
+        const wchar_t* caption;
+        std::vector<Entry> entries;
+    } titles[] = {
+        {L"&File", {{L"Hide", mnuHide, false}, {L"Exit", mnuExit, false}}},
+        {L"&Settings", {{L"IE Default", mnuIEDefault, false}, {L"IE Properties", mnuIEProperties, false}}},
+        {L"&Firewall", {{L"Enable Firewall", mnuEFire, false}, {L"Disable Firewall", mnuDFire, true}}},
+        {L"&ScanVirus", {{L"Scan", mnuScan, false}, {L"Update Virus List", mnuUpdate, false}}},
+        {L"IE &Washer", {{L"Clean", mnuClean, false}}},
+        {L"&Help", {{L"About", mnuAbout, false}}},
+    };
+    HMENU bar = GetMenu(form->hwnd());
+    ASSERT_NE(bar, nullptr);
+    ASSERT_EQ(GetMenuItemCount(bar), 6);
+    for (int t = 0; t < 6; ++t) {
+        EXPECT_EQ(MenuText(bar, t), titles[t].caption);
+        HMENU sub = GetSubMenu(bar, t);
+        ASSERT_NE(sub, nullptr);
+        ASSERT_EQ(GetMenuItemCount(sub), static_cast<int>(titles[t].entries.size())) << t;
+        for (size_t e = 0; e < titles[t].entries.size(); ++e) {
+            const Entry& want = titles[t].entries[e];
+            EXPECT_EQ(MenuText(sub, static_cast<int>(e)), want.caption);
+            EXPECT_EQ(static_cast<int>(GetMenuItemID(sub, static_cast<int>(e))), want.id);
+            UINT state = GetMenuState(sub, static_cast<UINT>(e), MF_BYPOSITION);
+            EXPECT_EQ((state & MF_CHECKED) != 0, want.checked) << want.caption;
+        }
+    }
+}
+
+TEST_F(MainFormTest, TopmostAtTheRightEdgeATenthOfTheFreeHeightDown) {
+    EXPECT_TRUE(GetWindowLongW(form->hwnd(), GWL_EXSTYLE) & WS_EX_TOPMOST);
+    RECT r{};
+    GetWindowRect(form->hwnd(), &r);
+    EXPECT_EQ(r.right, GetSystemMetrics(SM_CXSCREEN));
+    double freeHeight = tovra::forms::ScreenHeightTwips() - form->HeightTwips();
+    EXPECT_NEAR(r.top, tovra::forms::TwipsToPixelsY(freeHeight / 10), 1);
+    EXPECT_GT(r.top, 0);
+}
+
+TEST_F(MainFormTest, TheBlockerButtonDecidesByItsCaption) {
+    ASSERT_TRUE(tovra::popup::bBlockerOn);
+    Click(cmdPBlocker);
+    EXPECT_FALSE(tovra::popup::bBlockerOn);
+    EXPECT_EQ(form->Text(cmdPBlocker), L"Start");
+    EXPECT_EQ(form->Text(lblPBlocker), L"Stopped");
+    Click(cmdPBlocker);
+    EXPECT_TRUE(tovra::popup::bBlockerOn);
+    EXPECT_EQ(form->Text(cmdPBlocker), L"Stop");
+    EXPECT_EQ(form->Text(lblPBlocker), L"Running");
+    // Any caption but exactly "Stop" switches the blocker on.
+    form->SetText(cmdPBlocker, L"stop");
+    tovra::popup::bBlockerOn = false;
+    Click(cmdPBlocker);
+    EXPECT_TRUE(tovra::popup::bBlockerOn);
+    EXPECT_EQ(form->Text(cmdPBlocker), L"Stop");
+}
+
+TEST_F(MainFormTest, FirewallFromTheButtonAndTheMenu) {
+    const Firewall stopped{L"Start", L"Stopped", false, true, 0};
+    const Firewall running{L"Stop", L"Running", true, false, 19};
+    EXPECT_EQ(FirewallState(), stopped);
+    Click(cmdFireWall);
+    ASSERT_EQ(FirewallState(), running) << "the fixed ports must be free to bind (run as root, own network)";
+    Click(cmdFireWall);
+    EXPECT_EQ(FirewallState(), stopped);
+    Command(mnuEFire);
+    EXPECT_EQ(FirewallState(), running);
+    Command(mnuEFire);  // again while running: still running, every watcher listening
+    EXPECT_EQ(FirewallState(), running);
+    Command(mnuDFire);
+    EXPECT_EQ(FirewallState(), stopped);
+    Command(mnuDFire);
+    EXPECT_EQ(FirewallState(), stopped);
+    // Any caption but exactly "Start" is taken as running: the click stops.
+    form->SetText(cmdFireWall, L"start");
+    Click(cmdFireWall);
+    EXPECT_EQ(FirewallState(), stopped);
+}
+
+TEST_F(MainFormTest, PortsThatCannotBeWatchedAreNamedInTheStatusTooltip) {
+    WSADATA d;
+    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &d), 0);
+    SOCKET other = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(145);
+    ASSERT_EQ(bind(other, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(other, 1), 0);
+
+    Command(mnuEFire);
+    EXPECT_EQ(form->Text(lblFireWall), L"Running");  // the status word stays as it always was
+    EXPECT_EQ(form->PortWatch()->ListeningCount(), 18u);
+    EXPECT_EQ(form->FireWallTip(), L"Port not watched: 145");
+    Command(mnuDFire);
+    EXPECT_EQ(form->FireWallTip(), L"");
+    closesocket(other);
+    Command(mnuEFire);
+    EXPECT_EQ(form->FireWallTip(), L"");
+    WSACleanup();
+}
+
+TEST_F(MainFormTest, HideMinimisesAndLeavesTheIcon) {
+    events.clear();
+    for (int id : {static_cast<int>(mnuHide), static_cast<int>(lblHide)}) {
+        if (id == lblHide) SendMessageW(form->hwnd(), WM_COMMAND, MAKEWPARAM(lblHide, STN_CLICKED),
+                                        reinterpret_cast<LPARAM>(form->Control(lblHide)));
+        else Command(id);
+        EXPECT_TRUE(IsIconic(form->hwnd())) << id;
+        EXPECT_TRUE(IsWindowVisible(form->hwnd()));
+        EXPECT_TRUE(form->Tray().bRunningInTray);
+        ShowWindow(form->hwnd(), SW_RESTORE);
+    }
+    EXPECT_TRUE(events.empty());
+}
+
+TEST_F(MainFormTest, TheLoadShowsTheIconAfterClearingAnOldOne) {
+    EXPECT_EQ(events, (std::vector<std::string>{"delete", "add"}));
+    EXPECT_TRUE(form->Tray().bRunningInTray);
+    EXPECT_EQ(form->Tray().TIcon().hWnd, form->hwnd());
+}
+
+TEST_F(MainFormTest, EveryWayOutRemovesTheIconFirst) {
+    enum Way { ExitMenu, ExitLabel, CloseWindow };
+    for (Way way : {ExitMenu, ExitLabel, CloseWindow}) {
+        if (way != ExitMenu) SetUp();
+        events.clear();
+        switch (way) {
+        case ExitMenu: Command(mnuExit); break;
+        case ExitLabel:
+            SendMessageW(form->hwnd(), WM_COMMAND, MAKEWPARAM(lblend, STN_CLICKED),
+                         reinterpret_cast<LPARAM>(form->Control(lblend)));
+            break;
+        case CloseWindow: SendMessageW(form->hwnd(), WM_CLOSE, 0, 0); break;
+        }
+        EXPECT_EQ(events, (std::vector<std::string>{"delete", "end"})) << way;
+        EXPECT_FALSE(form->Tray().bRunningInTray);
+        form.reset();
+    }
+}
+
+TEST_F(MainFormTest, ScanStartsTheScannerOrSaysWhyNot) {
+    Command(mnuScan);
+    ASSERT_EQ(launcher.started.size(), 1u);
+    EXPECT_EQ(launcher.started[0].what, L"\"C:\\Program Files\\Tovra\\tovraa.exe\"");
+    EXPECT_EQ(launcher.started[0].show, SW_SHOWNORMAL);
+
+    launcher.result = false;
+    tovra::ScriptedMessageBoxes boxes;
+    Command(mnuScan);
+    ASSERT_EQ(boxes.calls().size(), 1u);
+    EXPECT_EQ(boxes.calls()[0].title, L"Tovra Internet Security 1.0");
+    EXPECT_EQ(boxes.calls()[0].text, L"The virus scanner could not be started:\r\nC:\\Program Files\\Tovra\\tovraa.exe");
+    EXPECT_EQ(boxes.calls()[0].buttons(), static_cast<UINT>(MB_OK));
+    EXPECT_EQ(boxes.calls()[0].owner, form->hwnd());
+    EXPECT_TRUE(IsWindow(form->hwnd()));
+    EXPECT_TRUE(events.size() == 2) << "the program goes on";
+}
+
+TEST_F(MainFormTest, TheRealLauncherReportsAMissingScanner) {
+    // Nothing is installed in the test prefix: the real start fails and the box names the path.
+    ASSERT_EQ(GetFileAttributesW(kScannerPath), INVALID_FILE_ATTRIBUTES);
+    EXPECT_FALSE(SystemLauncher().Start(Quoted(kScannerPath), SW_SHOWNORMAL));
+}
+
+TEST_F(MainFormTest, UpdateOpensTheDownloadAddressWhereTheUserSeesIt) {
+    Command(mnuUpdate);
+    ASSERT_EQ(launcher.opened.size(), 1u);
+    EXPECT_EQ(launcher.opened[0].what, L"http:\\\\www.quorelsoft.com\\utovraa.exe");
+    EXPECT_EQ(launcher.opened[0].show, SW_SHOWNORMAL);
+}
+
+TEST_F(MainFormTest, IEPropertiesStartsTheControlPanelMinimised) {
+    Command(mnuIEProperties);
+    ASSERT_EQ(launcher.started.size(), 1u);
+    EXPECT_EQ(launcher.started[0].what, L"control.exe INETCPL.CPL");
+    EXPECT_EQ(launcher.started[0].show, SW_SHOWMINIMIZED);
+    // A failure to start it is ignored.
+    launcher.result = false;
+    tovra::ScriptedMessageBoxes boxes;
+    Command(mnuIEProperties);
+    EXPECT_TRUE(boxes.calls().empty());
+}
+
+TEST_F(MainFormTest, AboutShowsTheBoxWithoutOwnerAndAgainAfterItWasClosed) {
+    Command(mnuAbout);
+    AboutForm* about = form->About();
+    ASSERT_NE(about, nullptr);
+    ASSERT_TRUE(about->created());
+    EXPECT_TRUE(about->Visible());
+    EXPECT_EQ(about->Caption(), L"About Tovra");
+    EXPECT_EQ(GetWindow(about->hwnd(), GW_OWNER), nullptr);
+    Command(mnuAbout);  // a second click shows the same box
+    EXPECT_EQ(form->About(), about);
+    about->cmdOK_Click();
+    EXPECT_FALSE(about->created());
+    Command(mnuAbout);
+    ASSERT_NE(form->About(), nullptr);
+    EXPECT_TRUE(form->About()->Visible());
+}
+
+}  // namespace
