@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <vector>
 
 namespace tovra::test {
@@ -130,18 +131,37 @@ std::string UnixPath(const std::wstring& windowsPath) {
 }
 
 int RunUnixShell(const std::string& command) {
-    std::string line = "/bin/sh -c \"" + command + "\"";
+    // Wine starts a Unix program detached, without a process handle to wait on: the shell
+    // writes its exit code into a marker file instead, renamed into place when complete.
+    static std::atomic<int> counter{0};
+    wchar_t tmp[MAX_PATH];
+    GetTempPathW(MAX_PATH, tmp);
+    std::wstring marker = std::wstring(tmp) + L"tovra-sh-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                          std::to_wstring(counter++) + L".rc";
+    std::string unixMarker = UnixPath(marker);
+    std::string script = command;
+    if (!unixMarker.empty()) {
+        script = "( " + command + " ); echo $? > '" + unixMarker + ".part' && mv '" + unixMarker + ".part' '" +
+                 unixMarker + "'";
+    }
+    std::string line = "/bin/sh -c \"" + script + "\"";
     STARTUPINFOA si{sizeof si};
     PROCESS_INFORMATION pi{};
     std::vector<char> buf(line.begin(), line.end());
     buf.push_back('\0');
     if (!CreateProcessA(nullptr, buf.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return -1;
-    WaitForSingleObject(pi.hProcess, 30000);
     DWORD code = static_cast<DWORD>(-1);
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return static_cast<int>(code);
+    if (pi.hProcess) {
+        WaitForSingleObject(pi.hProcess, 30000);
+        GetExitCodeProcess(pi.hProcess, &code);
+        CloseHandle(pi.hProcess);
+    }
+    if (pi.hThread) CloseHandle(pi.hThread);
+    if (unixMarker.empty()) return static_cast<int>(code);
+    for (int waited = 0; waited < 30000 && !PathExists(marker); waited += 10) Sleep(10);
+    std::string rc = ReadFileAt(marker);
+    DeleteFileW(marker.c_str());
+    return rc.empty() ? -1 : std::atoi(rc.c_str());
 }
 
 }  // namespace tovra::test

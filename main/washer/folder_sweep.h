@@ -1,0 +1,119 @@
+// The folder file sweep: a folder enumerator, a file enumerator and the depth-first walk that
+// deletes the matching files of a folder tree (folders themselves stay).
+#pragma once
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tovra::washer {
+
+struct FolderEntry {
+    std::wstring name;
+    DWORD attributes = 0;
+};
+
+// One read of a folder. Subfolders exclude links (reparse points), which are never entered;
+// files exclude hidden and system files. Both are sorted by name.
+struct FolderListing {
+    std::wstring path;       // as the caller names it; Label1 shows paths built from it
+    std::wstring location;  // where the folder really is, as the system names it; checks every delete
+    std::vector<FolderEntry> folders;
+    std::vector<FolderEntry> files;
+};
+
+// The folder enumerator: the folder being worked on and its immediate subfolders by index.
+class DirList {
+public:
+    const std::wstring& Path() const;
+    // Opens a folder (absolute or relative path). False, and nothing changed, when it does not
+    // exist, cannot be read or is itself a link to somewhere else.
+    bool SetPath(const std::wstring& path);
+    // Opens subfolder `index` of the folder shown, only if it is still really inside it.
+    bool OpenSubfolder(int index);
+    // Shows a folder again from an earlier read, without reading the disk.
+    void Show(std::shared_ptr<const FolderListing> listing);
+
+    int ListCount() const;
+    // List(-1) is the folder itself; List(0) to List(ListCount() - 1) its subfolders, full paths.
+    std::wstring List(int index) const;
+    int ListIndex() const { return listIndex_; }
+    void SetListIndex(int index);
+    const std::shared_ptr<const FolderListing>& Listing() const { return listing_; }
+
+    // Raised whenever Path changes (the file enumerator follows it).
+    std::function<void()> onChange;
+
+private:
+    std::shared_ptr<const FolderListing> listing_;
+    int listIndex_ = -1;
+};
+
+// The file enumerator: the files of one folder that match a wildcard pattern, by index in name
+// order. Normal, archive and read-only files are listed; hidden and system files are not.
+class FileList {
+public:
+    const std::wstring& Path() const { return path_; }
+    // `listing`, when it is a read of the same folder, spares a second read for "*.*".
+    void SetPath(const std::wstring& path, std::shared_ptr<const FolderListing> listing = nullptr);
+    const std::wstring& Pattern() const { return pattern_; }
+    // One or more wildcard patterns separated by ";", as the file list control takes them.
+    void SetPattern(const std::wstring& pattern);
+
+    int ListCount() const;
+    std::wstring List(int index) const;  // the name, without folder
+    DWORD Attributes(int index) const;
+
+private:
+    const std::vector<FolderEntry>& Files() const;
+
+    std::wstring path_;
+    std::wstring pattern_ = L"*.*";
+    std::shared_ptr<const FolderListing> listing_;
+    mutable bool stale_ = true;
+    mutable std::vector<FolderEntry> files_;
+};
+
+// Deletes files from folder trees, as the washing run asks: select a folder, then Find.
+class FolderSweep {
+public:
+    // label1 receives the full path of each file as it is deleted.
+    explicit FolderSweep(std::function<void(const std::wstring&)> label1 = {});
+    FolderSweep(const FolderSweep&) = delete;
+    FolderSweep& operator=(const FolderSweep&) = delete;
+
+    DirList dirList;
+    FileList filList;
+    std::wstring txtSearchSpec = L"*.*";  // every file the enumerators list
+
+    // Sweeps the folder that dirList shows with the pattern of txtSearchSpec; dirList shows that
+    // folder again afterwards.
+    void Find();
+    // dirList's events.
+    void dirList_Change();
+    void dirList_LostFocus();
+
+    // The last path shown in Label1 (empty until a file has been met).
+    const std::wstring& Label1() const { return label1Text_; }
+    // Lets window events run at every folder level; false stops the walk (the program is ending).
+    std::function<bool()> doEvents;
+    // True once doEvents has asked the walk to stop; later sweeps do nothing.
+    bool Stopped() const { return stopped_; }
+
+private:
+    void SweepFolder();
+    void DeleteFilesShown();
+    void SetLabel1(const std::wstring& text);
+
+    std::function<void(const std::wstring&)> label1_;
+    std::wstring label1Text_;
+    bool stopped_ = false;
+};
+
+// The file-system path of a shell special folder (a CSIDL number), without a trailing separator
+// except at a drive root; empty when the shell does not know it or it has no such path.
+std::wstring SpecialFolderPath(int csidl);
+
+}  // namespace tovra::washer

@@ -1,0 +1,254 @@
+#include "main/washer/washer.h"
+
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "main/washer/tests/washer_test_support.h"
+#include "main/washer/web_cache.h"
+#include "shared/message_box.h"
+#include "tests/support/temp_dir.h"
+
+namespace tovra::washer::test {
+namespace {
+
+using tovra::test::RemoveTree;
+using tovra::test::TempDir;
+
+constexpr wchar_t kIEMain[] = L"software\\Microsoft\\Internet Explorer\\Main";
+constexpr wchar_t kTypedUrls[] = L"Software\\Microsoft\\Internet Explorer\\TypedURLs";
+constexpr wchar_t kRun[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr char kRunA[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr wchar_t kOfficeRecent[] = L"C:\\WINDOWS\\Application Data\\Microsoft\\Office\\Recent";
+const HWND kOwner = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x1234));
+
+class RecordingView : public WasherView {
+public:
+    HWND Owner() const override { return kOwner; }
+    void SetWasherButtonEnabled(bool enabled) override {
+        buttonEnabled = enabled;
+        log.push_back(enabled ? L"button enabled" : L"button disabled");
+    }
+    void SetWasherStatus(const std::wstring& text) override {
+        status = text;
+        log.push_back(L"status " + text);
+    }
+    void SetLabel1(const std::wstring& text) override {
+        label1 = text;
+        ++labelChanges;
+    }
+    bool buttonEnabled = true;
+    std::wstring status = L"Stopped";
+    std::wstring label1 = L"Services";
+    int labelChanges = 0;
+    std::vector<std::wstring> log;
+};
+
+struct Box {
+    const wchar_t* text;
+    const wchar_t* title;
+    UINT type;
+};
+const Box kAreYouSure{L"Are you sure? (recommended)", L"Clean!", MB_YESNO};
+const Box kStartUp{L"Do you want to stop running program during start up? (recommended)", L"Question!", MB_YESNO};
+const Box kFinished{L"Finished", L"End", MB_OK};
+
+void ExpectBoxes(const ScriptedMessageBoxes& boxes, const std::vector<Box>& expected) {
+    ASSERT_EQ(boxes.calls().size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(boxes.calls()[i].text, expected[i].text);
+        EXPECT_EQ(boxes.calls()[i].title, expected[i].title);
+        EXPECT_EQ(boxes.calls()[i].type, expected[i].type);  // no icon
+        EXPECT_EQ(boxes.calls()[i].owner, kOwner);
+    }
+}
+
+std::vector<std::string> OurCacheUrls() {
+    std::vector<std::string> ours;
+    for (const std::string& url : CacheUrls()) {
+        if (url.find("tovra.test") != std::string::npos) ours.push_back(url);
+    }
+    return ours;
+}
+
+// Files planted in every folder a run sweeps, registry values it deletes or writes.
+class WashingRunTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        officeRecentMade_ = !Exists(kOfficeRecent);
+        PlantFile(std::wstring(kOfficeRecent) + L"\\report.doc.lnk");
+        planted_ = {
+            windowsTemp_ / L"old.tmp",
+            windowsTemp_ / L"nested\\older.tmp",
+            history_ / L"visited.dat",
+            cache_ / L"page[1].htm",
+            recent_ / L"letter.txt.lnk",
+            std::wstring(kOfficeRecent) + L"\\report.doc.lnk",
+        };
+        for (const auto& file : planted_) PlantFile(file);
+        readOnly_ = windowsTemp_ / L"read-only.tmp";
+        PlantFile(readOnly_);
+        SetFileAttributesW(readOnly_.c_str(), FILE_ATTRIBUTE_READONLY);
+
+        for (int i = 0; i < 3; ++i) AddCacheEntry("http://tovra.test/run" + std::to_string(i) + ".htm");
+        ASSERT_EQ(OurCacheUrls().size(), 3u);
+
+        WriteString(HKEY_CURRENT_USER, kTypedUrls, L"url1", L"http://tovra.test/typed");
+        WriteString(HKEY_LOCAL_MACHINE, kTypedUrls, L"url1", L"http://tovra.test/typed-machine");
+        WriteString(HKEY_CURRENT_USER, kRun, L"Other Program", L"C:\\other\\other.exe");
+        WriteString(HKEY_LOCAL_MACHINE, kRun, L"Machine Program", L"C:\\other\\machine.exe");
+        WriteString(HKEY_LOCAL_MACHINE, kRun, L"Tovra Internet Security 1.0", L"C:\\old\\tovra.exe");
+        WriteString(HKEY_CURRENT_USER, kIEMain, L"Start Page", L"sentinel");
+        WriteString(HKEY_LOCAL_MACHINE, kIEMain, L"Custom_Key", L"sentinel");
+    }
+    void TearDown() override {
+        SetFileAttributesW(readOnly_.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (officeRecentMade_) RemoveTree(L"C:\\WINDOWS\\Application Data");
+        ClearWebCache();
+    }
+
+    void ExpectFilesSwept() {
+        for (const auto& file : planted_) EXPECT_FALSE(Exists(file)) << "still there: file " << &file - planted_.data();
+        EXPECT_TRUE(Exists(readOnly_));
+        EXPECT_TRUE(Exists(windowsTemp_ / L"nested"));  // folders stay
+        EXPECT_EQ(OurCacheUrls(), std::vector<std::string>{});
+    }
+    void ExpectSettingsWritten() {
+        EXPECT_EQ(ReadString(HKEY_CURRENT_USER, "software\\Microsoft\\Internet Explorer\\Main", "Start Page"),
+                  std::optional<std::string>("http://www.microsoft.com/isapi/redir.dll?prd=ie&pver=6&ar=msnhome"));
+        EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, "software\\Microsoft\\Internet Explorer\\Main", "Custom_Key"),
+                  std::optional<std::string>("MICROSO"));
+    }
+
+    RegistryKeySnapshot snapshots_[6] = {
+        {HKEY_LOCAL_MACHINE, kIEMain}, {HKEY_CURRENT_USER, kIEMain}, {HKEY_LOCAL_MACHINE, kTypedUrls},
+        {HKEY_CURRENT_USER, kTypedUrls}, {HKEY_LOCAL_MACHINE, kRun},  {HKEY_CURRENT_USER, kRun},
+    };
+    TempDir windowsTemp_{L"c:\\windows\\temp"};
+    TempDir history_{SpecialFolderPath(CSIDL_HISTORY)};
+    TempDir cache_{SpecialFolderPath(CSIDL_INTERNET_CACHE)};
+    TempDir recent_{SpecialFolderPath(CSIDL_RECENT)};
+    std::vector<std::wstring> planted_;
+    std::wstring readOnly_;
+    bool officeRecentMade_ = false;
+    RecordingView view_;
+};
+
+TEST_F(WashingRunTest, YesAndYesWashesEverythingAndKeepsOnlyTheProductAtStartUp) {
+    Washer washer(view_);
+    ScriptedMessageBoxes boxes({IDYES, IDYES});
+    std::vector<std::wstring> stateAtBoxes;
+    boxes.onShow = [&](const MessageBoxCall&) {
+        stateAtBoxes.push_back((view_.buttonEnabled ? L"enabled " : L"disabled ") + view_.status);
+    };
+    washer.Run();
+
+    ExpectBoxes(boxes, {kAreYouSure, kStartUp, kFinished});
+    EXPECT_EQ(stateAtBoxes, (std::vector<std::wstring>{L"enabled Stopped", L"disabled Running", L"enabled Stopped"}));
+    EXPECT_EQ(view_.log, (std::vector<std::wstring>{L"button disabled", L"status Running", L"button enabled",
+                                                    L"status Stopped"}));
+    EXPECT_FALSE(washer.running());
+    ExpectSettingsWritten();
+    ExpectFilesSwept();
+    EXPECT_EQ(view_.label1, std::wstring(kOfficeRecent) + L"\\report.doc.lnk");  // the last folder swept
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kTypedUrls));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kTypedUrls));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kRun));
+    EXPECT_EQ(ValueNames(HKEY_LOCAL_MACHINE, kRun), std::vector<std::wstring>{L"Tovra Internet Security 1.0"});
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kRunA, "Tovra Internet Security 1.0"),
+              std::optional<std::string>("C:\\Program Files\\tovra\\tovra.exe"));
+
+    // A second run ends in the same state.
+    boxes.answer({IDYES, IDYES});
+    washer.Run();
+    EXPECT_EQ(boxes.calls().size(), 6u);
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kRun));
+    EXPECT_EQ(ValueNames(HKEY_LOCAL_MACHINE, kRun), std::vector<std::wstring>{L"Tovra Internet Security 1.0"});
+    ExpectFilesSwept();
+}
+
+TEST_F(WashingRunTest, NoAtStartUpLeavesBothStartUpKeys) {
+    auto userRun = ValueNames(HKEY_CURRENT_USER, kRun);
+    auto machineRun = ValueNames(HKEY_LOCAL_MACHINE, kRun);
+    Washer washer(view_);
+    ScriptedMessageBoxes boxes({IDYES, IDNO});
+    washer.Run();
+    ExpectBoxes(boxes, {kAreYouSure, kStartUp, kFinished});
+    ExpectSettingsWritten();
+    ExpectFilesSwept();
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kTypedUrls));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kTypedUrls));
+    EXPECT_EQ(ValueNames(HKEY_CURRENT_USER, kRun), userRun);
+    EXPECT_EQ(ValueNames(HKEY_LOCAL_MACHINE, kRun), machineRun);
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kRunA, "Tovra Internet Security 1.0"),
+              std::optional<std::string>("C:\\old\\tovra.exe"));
+}
+
+TEST_F(WashingRunTest, NoAtFirstChangesNothing) {
+    Washer washer(view_);
+    ScriptedMessageBoxes boxes({IDNO});
+    washer.Run();
+    ExpectBoxes(boxes, {kAreYouSure});
+    EXPECT_TRUE(view_.log.empty());
+    EXPECT_EQ(view_.labelChanges, 0);
+    for (const auto& file : planted_) EXPECT_TRUE(Exists(file));
+    EXPECT_EQ(OurCacheUrls().size(), 3u);
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, kTypedUrls));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kTypedUrls));
+    EXPECT_EQ(ValueNames(HKEY_CURRENT_USER, kRun), std::vector<std::wstring>{L"Other Program"});
+    EXPECT_EQ(ReadString(HKEY_CURRENT_USER, "software\\Microsoft\\Internet Explorer\\Main", "Start Page"),
+              std::optional<std::string>("sentinel"));
+    EXPECT_FALSE(washer.running());
+}
+
+// A window event that arrives while the sweep lets events run.
+std::function<void()> g_onEvent;
+LRESULT CALLBACK EventProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_APP && g_onEvent) {
+        g_onEvent();
+        return 0;
+    }
+    return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+TEST_F(WashingRunTest, CleanChosenDuringASweepDoesNotStartASecondRun) {
+    WNDCLASSW cls{};
+    cls.lpfnWndProc = EventProc;
+    cls.hInstance = GetModuleHandleW(nullptr);
+    cls.lpszClassName = L"TovraWasherTestEvents";
+    RegisterClassW(&cls);
+    HWND window = CreateWindowExW(0, cls.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, cls.hInstance, nullptr);
+    ASSERT_NE(window, nullptr);
+
+    Washer washer(view_);
+    ScriptedMessageBoxes boxes({IDYES, IDNO});
+    int handled = 0;
+    g_onEvent = [&] {
+        ++handled;
+        EXPECT_TRUE(washer.running());
+        EXPECT_EQ(view_.status, L"Running");
+        size_t before = boxes.calls().size();
+        washer.Run();  // "Clean" from the menu
+        EXPECT_EQ(boxes.calls().size(), before);
+    };
+    ASSERT_TRUE(PostMessageW(window, WM_APP, 0, 0));
+    washer.Run();
+    g_onEvent = nullptr;
+    DestroyWindow(window);
+
+    EXPECT_EQ(handled, 1);
+    ExpectBoxes(boxes, {kAreYouSure, kStartUp, kFinished});
+    ExpectFilesSwept();
+    // Once the run is over, "Clean" starts a run again.
+    boxes.answer({IDNO});
+    washer.Run();
+    EXPECT_EQ(boxes.calls().size(), 4u);
+}
+
+}  // namespace
+}  // namespace tovra::washer::test
