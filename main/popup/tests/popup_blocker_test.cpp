@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "main/popup/events.h"
 #include "main/popup/tests/fakes.h"
@@ -41,17 +43,16 @@ TEST(BlockerButtonTest, CaptionDecidesTheNewStateAndTheFlag) {
     }
 }
 
+BOOL CALLBACK CollectVisibleOfThisProcess(HWND w, LPARAM p) {
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(w, &pid);
+    if (pid == ::GetCurrentProcessId() && ::IsWindowVisible(w)) reinterpret_cast<std::vector<HWND>*>(p)->push_back(w);
+    return TRUE;
+}
+
 std::vector<HWND> VisibleWindowsOfThisProcess() {
     std::vector<HWND> found;
-    ::EnumWindows(
-        [](HWND w, LPARAM p) -> BOOL {
-            DWORD pid = 0;
-            ::GetWindowThreadProcessId(w, &pid);
-            if (pid == ::GetCurrentProcessId() && ::IsWindowVisible(w))
-                reinterpret_cast<std::vector<HWND>*>(p)->push_back(w);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&found));
+    ::EnumWindows(CollectVisibleOfThisProcess, reinterpret_cast<LPARAM>(&found));
     return found;
 }
 
