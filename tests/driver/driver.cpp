@@ -167,8 +167,9 @@ void* LocalProbeEntry() {
 
 // Loads the probe into the app once and returns its entry point there.
 void* RemoteProbeEntry(const App& app) {
+    if (!app.started()) return nullptr;
     void* local = LocalProbeEntry();
-    if (!local || !app.started()) {
+    if (!local) {
         std::fprintf(stderr, "driver: the probe DLL %s is missing beside the test\n", Narrow(probe::kDllName).c_str());
         return nullptr;
     }
@@ -262,7 +263,7 @@ bool WaitFor(const std::function<bool()>& cond, DWORD timeoutMs) {
     for (;;) {
         if (cond()) return true;
         if (GetTickCount64() >= end) return false;
-        Sleep(10);
+        Sleep(20);
     }
 }
 

@@ -63,8 +63,8 @@ struct Control {
     int id;
     std::wstring className;
     std::wstring text;
-    bool visible;
-    bool enabled;
+    bool visible;  // its own WS_VISIBLE, whatever its parent shows
+    bool enabled;  // its own state; Click also refuses a control behind a disabled (modal) window
     RECT rect;  // in the top window's client coordinates
 };
 // All child controls of a top-level window, in z-order (which is the tab order).
