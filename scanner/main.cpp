@@ -1,20 +1,14 @@
-// tovraa: placeholder window until the scanner lands.
+// tovraa: the virus scanner.
 #include <windows.h>
 
-#include "shared/forms.h"
-
-namespace {
-const tovra::forms::FormSpec kForm{.name = L"frmSearch", .caption = L"Tovra ScanVirus 1.0",
-                                   .clientWidth = 4575, .clientHeight = 2175};
-class MainForm : public tovra::forms::Form {
-protected:
-    void OnDestroyed() override { PostQuitMessage(0); }
-};
-}  // namespace
+#include "listwriter/virus_list.h"
+#include "scanner/scan_form.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    MainForm form;
-    if (!form.Create(kForm)) return 1;
-    form.Show();
+    // An empty floppy or CD drive must give a search that finds nothing, not a system dialog.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    tovra::forms::InitCommonControls();
+    tovra::scanner::ScanForm form(tovra::kVirusListPath);
+    if (!form.Load()) return 1;
     return tovra::forms::RunMessageLoop();
 }
