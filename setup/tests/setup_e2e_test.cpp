@@ -8,6 +8,8 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <cstring>
+#include <cwchar>
 #include <optional>
 #include <set>
 #include <string>

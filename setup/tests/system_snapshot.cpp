@@ -1,6 +1,8 @@
 #include "setup/tests/system_snapshot.h"
 
 #include <algorithm>
+#include <cstring>
+#include <cwchar>
 
 #include "setup/install_layout.h"
 #include "shared/win_handles.h"
