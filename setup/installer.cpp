@@ -10,7 +10,26 @@ namespace {
 
 // Failures of these steps are part of the design (the other family's folders do not exist,
 // a folder is already there or still holds a file): the names say that they may fail.
+bool TryCopyFile(const std::wstring& from, const std::wstring& to);
+
+// Both names lead to one file (the installer started from the installed folder copies its
+// files onto themselves).
+bool SameFile(const std::wstring& a, const std::wstring& b) {
+    auto identity = [](const std::wstring& path, BY_HANDLE_FILE_INFORMATION* info) {
+        UniqueHandle h(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        return h && GetFileInformationByHandle(h.get(), info);
+    };
+    BY_HANDLE_FILE_INFORMATION ia{}, ib{};
+    if (!identity(a, &ia) || !identity(b, &ib)) return false;
+    return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber && ia.nFileIndexHigh == ib.nFileIndexHigh &&
+           ia.nFileIndexLow == ib.nFileIndexLow;
+}
+
 bool TryCopyFile(const std::wstring& from, const std::wstring& to) {
+    // A file copied onto itself is already where it belongs; copying would at best fail and
+    // at worst truncate it.
+    if (SameFile(from, to)) return true;
     return CopyFileW(from.c_str(), to.c_str(), FALSE) != FALSE;
 }
 void TryCreateFolder(const wchar_t* path) { CreateDirectoryW(path, nullptr); }

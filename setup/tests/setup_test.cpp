@@ -516,6 +516,21 @@ TEST_F(InstallTest, InstallingAgainOverwritesWithTheSameContent) {
     ExpectInstalledValues(__LINE__);
 }
 
+// Install chosen on the installed copy (the Add/Remove Programs command): the medium is the
+// program folder itself.
+TEST_F(InstallTest, InstallingFromTheInstalledFolderKeepsTheFiles) {
+    MakeFamilyFolders(VER_PLATFORM_WIN32_NT);
+    Medium medium;
+    ScriptedMessageBoxes boxes;
+    ASSERT_TRUE(Installer(medium.path(), Platform(VER_PLATFORM_WIN32_NT)).Install(nullptr).empty());
+    Installer fromInstalled(std::wstring(kProgram) + L"\\", Platform(VER_PLATFORM_WIN32_NT));
+    EXPECT_TRUE(fromInstalled.Install(nullptr).empty());
+    for (const wchar_t* name : kProgramFiles) {
+        EXPECT_EQ(t::ReadFileAt(std::wstring(kProgram) + L"\\" + name), medium.Bytes(name)) << Narrow(name);
+    }
+    EXPECT_TRUE(t::PathExists(std::wstring(kStartNT) + L"\\Tovra Internet Security.lnk"));
+}
+
 // ---- Uninstallation -----------------------------------------------------------------------------
 
 class UninstallTest : public SetupTest {
