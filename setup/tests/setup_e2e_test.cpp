@@ -181,9 +181,10 @@ protected:
         ASSERT_TRUE(t::PathExists(medium_ + L"\\setup.exe")) << "the build made no medium in " << Narrow(medium_);
     }
 
-    // Starts the medium's setup.exe and waits for its selection window.
-    HWND StartSetup(App& app) {
-        app = App::Start(medium_ + L"\\setup.exe");
+    // Starts the medium's setup.exe and waits for its selection window. The installer takes
+    // its files from its own folder, whatever folder it is started in.
+    HWND StartSetup(App& app, const std::wstring& workDir = L"") {
+        app = App::Start(medium_ + L"\\setup.exe", L"", workDir);
         EXPECT_TRUE(app.started());
         HWND top = app.WaitWindow(kSelectionTitle, kWait);
         EXPECT_NE(top, nullptr) << "no selection window";
@@ -353,7 +354,7 @@ TEST_F(SetupE2eTest, InstallsAndUninstallsOnTheWindows98Family) {
     Windows98ForSetup win98;
     MakeFamilyFolders(VER_PLATFORM_WIN32_WINDOWS);
     App setup;
-    HWND top = StartSetup(setup);
+    HWND top = StartSetup(setup, L"C:\\windows");
     ASSERT_NE(top, nullptr);
     InstallThroughTheWizard(setup, top);
     if (HasFatalFailure()) return;
