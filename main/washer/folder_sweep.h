@@ -19,7 +19,7 @@ struct FolderEntry {
 // files exclude hidden and system files. Both are sorted by name.
 struct FolderListing {
     std::wstring path;       // as the caller names it; Label1 shows paths built from it
-    std::wstring location;  // where the folder really is, as the system names it; checks every delete
+    std::wstring location;  // where the folder is, as the system names it: every delete is checked against it
     std::vector<FolderEntry> folders;
     std::vector<FolderEntry> files;
 };
