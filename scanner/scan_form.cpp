@@ -133,8 +133,8 @@ void ScanForm::cmdFind_Click() {
             SetText(txtLookIn, root);
             for (const std::wstring& name : *names) {
                 if (stopRequested_) break;
-                SetText(txtNamed, name);
                 SetEnabled(cmdFind, false);
+                SetText(txtNamed, name);
                 if (root[0] == L'F') ListView_DeleteAllItems(Control(LstResults));
                 // An entry with a wildcard is refused: it would delete files it does not name. The
                 // others are searched as exactly the names they spell, also those without an extension.
