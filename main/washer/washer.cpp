@@ -2,6 +2,8 @@
 
 #include <shlobj.h>
 
+#include <iterator>
+
 #include "main/washer/browser_defaults.h"
 #include "main/washer/web_cache.h"
 #include "shared/message_box.h"

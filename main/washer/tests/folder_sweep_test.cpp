@@ -194,6 +194,21 @@ TEST(FolderSweepTest, ADeepTreeBeyondMaxPath) {
     EXPECT_EQ(r.events, kDepth + 1);
 }
 
+TEST(FolderSweepTest, TheWalkStopsWhenTheProgramIsEnding) {
+    TempDir dir;
+    for (const wchar_t* rel : {L"top.txt", L"a\\a.txt", L"b\\b.txt"}) PlantFile(dir / rel);
+    RecordingSweep r;
+    r.sweep.doEvents = [&r] { return ++r.events < 2; };  // the quit message arrives at the second level
+    ASSERT_TRUE(r.SweepAt(dir.path()));
+    EXPECT_TRUE(r.sweep.Stopped());
+    EXPECT_TRUE(r.labels.empty());
+    for (const wchar_t* rel : {L"top.txt", L"a\\a.txt", L"b\\b.txt"}) EXPECT_TRUE(dir.Exists(rel));
+    EXPECT_EQ(r.sweep.dirList.Path(), dir.path());
+    // Later sweeps of the same run do nothing either.
+    EXPECT_TRUE(r.SweepAt(dir / L"a"));
+    EXPECT_TRUE(dir.Exists(L"a\\a.txt"));
+}
+
 TEST(FolderSweepTest, SpecialFolders) {
     for (int csidl : {CSIDL_HISTORY, CSIDL_INTERNET_CACHE, CSIDL_RECENT, CSIDL_PERSONAL}) {
         SCOPED_TRACE(csidl);

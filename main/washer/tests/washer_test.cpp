@@ -206,6 +206,18 @@ TEST_F(WashingRunTest, NoAtFirstChangesNothing) {
     EXPECT_FALSE(washer.running());
 }
 
+TEST_F(WashingRunTest, AStartUpKeyWithASubkeyStillLosesEveryValue) {
+    const std::wstring sub = std::wstring(kRun) + L"\\WasherTestSubkey";
+    WriteString(HKEY_CURRENT_USER, sub, L"Kept", L"x");
+    Washer washer(view_);
+    ScriptedMessageBoxes boxes({IDYES, IDYES});
+    washer.Run();
+    EXPECT_EQ(ValueNames(HKEY_CURRENT_USER, kRun), std::vector<std::wstring>{});
+    EXPECT_EQ(ValueNames(HKEY_CURRENT_USER, sub), std::vector<std::wstring>{L"Kept"});  // not the washer's to delete
+    EXPECT_EQ(ValueNames(HKEY_LOCAL_MACHINE, kRun), std::vector<std::wstring>{L"Tovra Internet Security 1.0"});
+    RegDeleteKeyW(HKEY_CURRENT_USER, sub.c_str());
+}
+
 // A window event that arrives while the sweep lets events run.
 std::function<void()> g_onEvent;
 LRESULT CALLBACK EventProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {

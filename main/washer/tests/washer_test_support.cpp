@@ -4,6 +4,7 @@
 #include <wininet.h>
 
 #include <cstdint>
+#include <iterator>
 
 namespace tovra::washer::test {
 
