@@ -21,7 +21,7 @@ public:
     virtual void SetLabel1(const std::wstring& text) = 0;      // Label1 shows each deleted file
 };
 
-// The folders a run sweeps, in order; an empty special folder stands for one the shell lacks.
+// The two fixed folders a run sweeps, first and last; between them come the shell's special folders.
 struct WasherFolders {
     static constexpr wchar_t kWindowsTemp[] = L"c:\\windows\\temp";
     static constexpr wchar_t kOfficeRecent[] = L"C:\\WINDOWS\\Application Data\\Microsoft\\Office\\Recent";
