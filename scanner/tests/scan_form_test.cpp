@@ -339,6 +339,30 @@ TEST_F(ScanFormTest, EntriesWithWildcardsAreRefusedAndNamesAreWholeNames) {
     }
 }
 
+TEST_F(ScanFormTest, AMalformedListFileNeverStopsTheScan) {
+    std::string image = "Trojan.Gema  \r\n";                      // no quotes
+    image += "\"" + std::string(200000, 'x') + ".exe\"\r\n";       // a very long line
+    image += std::string("\"W32\0bad.exe\"\r\n\x01\xff\r\n", 19);  // binary bytes
+    image += "\r\n\r\n  \r\n";                                   // blank lines
+    image += "\"Backdoor.Ketch";                                    // no closing quote, no CR LF
+    tovra::test::WriteFileAt(listPath_, image);
+    PlantFile(L"D:\\Trojan.Gema");
+    PlantFile(L"D:\\W32");
+    PlantFile(L"D:\\W32.exe");
+    PlantFile(L"D:\\x\\Backdoor.Ketch");
+    ScanForm form(listPath_);
+    Open(form, L"D");
+    form.cmdFind_Click();
+    ASSERT_EQ(searches_.size(), 5u);
+    EXPECT_EQ(searches_[0], L"Trojan.Gema on D:\\");
+    EXPECT_EQ(searches_[1].size(), 200004u + 7u);
+    EXPECT_EQ(searches_[4], L"Backdoor.Ketch on D:\\");
+    EXPECT_EQ(Found(form), (Rows{{L"Trojan.Gema", L"D:"}, {L"Backdoor.Ketch", L"D:\\x"}}));
+    EXPECT_TRUE(PathExists(L"D:\\W32"));  // the name cut at its zero byte is not searched
+    EXPECT_TRUE(PathExists(L"D:\\W32.exe"));
+    EXPECT_TRUE(form.Enabled(ScanForm::cmdFind));
+}
+
 TEST_F(ScanFormTest, AListLongerThanOneHundredAndOneNamesIsScannedWhole) {
     NameList names;
     for (int i = 0; i < 150; ++i) names.push_back(L"n" + std::to_wstring(i) + L".exe");
