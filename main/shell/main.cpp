@@ -15,12 +15,15 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     tovra::forms::InitCommonControls();
 
     std::unique_ptr<tovra::shell::MainForm> mainForm;
-    tovra::shell::SplashForm splash([&mainForm] {
+    auto showMain = [&mainForm] {
         if (mainForm) return;
         mainForm = std::make_unique<tovra::shell::MainForm>();
-        mainForm->Load();
-    });
-    if (!splash.Load()) return 1;
+        // Without its window the program has nothing left to offer.
+        if (!mainForm->Load()) PostQuitMessage(1);
+    };
+    tovra::shell::SplashForm splash(showMain);
+    // A splash that cannot be shown only costs the three seconds.
+    if (!splash.Load()) showMain();
     int code = tovra::forms::RunMessageLoop();
     tovra::popup::ReleaseWatcher();
     if (SUCCEEDED(ole)) OleUninitialize();
