@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -119,7 +120,8 @@ bool MakeTree(const std::wstring& root) {
         WriteText(root + L"\\dirs.lst", dirs);
         WriteText(root + L"\\files.lst", files);
         // Wine starts Unix programs detached: the shell leaves a marker when it is done.
-        if (RunShell("cd '" + unixRoot + "' && xargs mkdir -p < dirs.lst && xargs touch < files.lst && rm dirs.lst files.lst && : > made.mark")) {
+        if (RunShell("cd '" + unixRoot + "' && xargs mkdir -p < dirs.lst && xargs touch < files.lst && " +
+                     "rm dirs.lst files.lst && : > made.mark")) {
             std::wstring mark = root + L"\\made.mark";
             for (int waited = 0; waited < 600000; waited += 50) {
                 if (GetFileAttributesW(mark.c_str()) != INVALID_FILE_ATTRIBUTES) {

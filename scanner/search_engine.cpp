@@ -1,6 +1,7 @@
 #include "scanner/search_engine.h"
 
 #include <algorithm>
+#include <cwchar>
 #include <vector>
 
 #include "shared/win_handles.h"
@@ -250,7 +251,8 @@ std::wstring SearchEngine::SearchFiles(const std::wstring& pattern, const std::w
     pumpedOnce_ = false;
     if (root) {
         std::unique_ptr<Tree> tree;
-        if (scanning_ && kept_ && kept_->complete && Equal(kept_->root.data(), kept_->root.size(), root->data(), root->size())) {
+        bool sameDrive = kept_ && Equal(kept_->root.data(), kept_->root.size(), root->data(), root->size());
+        if (scanning_ && sameDrive && kept_->complete) {
             tree = std::move(kept_);
         } else {
             kept_.reset();

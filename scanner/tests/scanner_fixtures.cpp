@@ -33,7 +33,8 @@ void MakeDirLink(const std::wstring& link, const std::wstring& target) {
     ASSERT_FALSE(unixTarget.empty());
     ASSERT_FALSE(unixLink.empty());
     ASSERT_EQ(tovra::test::RunUnixShell("ln -s '" + unixTarget + "' '" + unixLink + "'"), 0);
-    ASSERT_EQ(GetFileAttributesW(link.c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
+    const DWORD junction = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    ASSERT_EQ(GetFileAttributesW(link.c_str()), junction)
         << "the link does not look like a junction";
 }
 

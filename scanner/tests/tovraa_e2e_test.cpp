@@ -306,7 +306,8 @@ TEST_F(TovraaE2eTest, ExitDuringAScanStopsItAndEndsTheProgram) {
     t::WriteFileAt(scratch / L"dirs.txt", dirs);
     std::string drive = t::UnixPath(L"D:\\");
     ASSERT_FALSE(drive.empty());
-    ASSERT_EQ(t::RunUnixShell("cd '" + drive + "' && xargs mkdir -p < '" + t::UnixPath(scratch / L"dirs.txt") + "'"), 0);
+    std::string list = t::UnixPath(scratch / L"dirs.txt");
+    ASSERT_EQ(t::RunUnixShell("cd '" + drive + "' && xargs mkdir -p < '" + list + "'"), 0);
     PlantFile(L"D:\\W32.Torun.dr");  // the root's files come last
     PlantFile(L"D:\\f59\\g49\\W32.Torun.dr");
     PlantFile(L"D:\\Trojan.Slog");
