@@ -179,12 +179,12 @@ struct SearchEngine::Tree {
 
     // One listing of the folder: its files, and the subfolders a search walks.
     void List(std::uint32_t node, const std::wstring& path) {
-        std::wstring spec = FsPath(path) + L"\\*";
+        std::wstring pattern = FsPath(path) + L"\\*";
         WIN32_FIND_DATAW fd;
-        UniqueFind find(FindFirstFileExW(spec.c_str(), FindExInfoBasic, &fd, FindExSearchNameMatch, nullptr,
+        UniqueFind find(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &fd, FindExSearchNameMatch, nullptr,
                                          FIND_FIRST_EX_LARGE_FETCH));
         if (!find && GetLastError() == ERROR_INVALID_PARAMETER) {
-            find.reset(FindFirstFileW(spec.c_str(), &fd));  // systems before Windows 7
+            find.reset(FindFirstFileW(pattern.c_str(), &fd));  // systems before Windows 7
         }
         std::uint32_t firstFile = static_cast<std::uint32_t>(files.size());
         std::vector<Name> folders;

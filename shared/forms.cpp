@@ -73,11 +73,11 @@ void InitCommonControls() {
 
 Form::~Form() { Destroy(); }
 
-bool Form::Create(const FormSpec& spec, HWND owner) {
+bool Form::Create(const FormSpec& layout, HWND owner) {
     if (hwnd_) return true;
-    spec_ = &spec;
+    layout_ = &layout;
     HINSTANCE inst = GetModuleHandleW(nullptr);
-    std::wstring cls = std::wstring(L"Tovra.") + spec.name;
+    std::wstring cls = std::wstring(L"Tovra.") + layout.name;
     WNDCLASSEXW wc{sizeof wc};
     if (!GetClassInfoExW(inst, cls.c_str(), &wc)) {
         wc = WNDCLASSEXW{sizeof wc};
@@ -86,7 +86,7 @@ bool Form::Create(const FormSpec& spec, HWND owner) {
         wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
         wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
         wc.lpszClassName = cls.c_str();
-        if (spec.icon) {
+        if (layout.icon) {
             wc.hIcon = LoadIconW(inst, MAKEINTRESOURCEW(1));
             wc.hIconSm = static_cast<HICON>(LoadImageW(inst, MAKEINTRESOURCEW(1), IMAGE_ICON,
                                                        GetSystemMetrics(SM_CXSMICON),
@@ -94,17 +94,17 @@ bool Form::Create(const FormSpec& spec, HWND owner) {
         }
         if (!RegisterClassExW(&wc)) return false;
     }
-    if (!spec.menu.empty()) CreateMenu();
-    RECT rc{0, 0, TwipsToPixelsX(spec.clientWidth), TwipsToPixelsY(spec.clientHeight)};
-    AdjustWindowRectEx(&rc, spec.style, menu_ != nullptr, spec.exStyle);
+    if (!layout.menu.empty()) CreateMenu();
+    RECT rc{0, 0, TwipsToPixelsX(layout.clientWidth), TwipsToPixelsY(layout.clientHeight)};
+    AdjustWindowRectEx(&rc, layout.style, menu_ != nullptr, layout.exStyle);
     // The menu bar may wrap; correct the client height once the window exists.
-    hwnd_ = CreateWindowExW(spec.exStyle, cls.c_str(), spec.caption, spec.style & ~WS_VISIBLE,
+    hwnd_ = CreateWindowExW(layout.exStyle, cls.c_str(), layout.caption, layout.style & ~WS_VISIBLE,
                             CW_USEDEFAULT, CW_USEDEFAULT, rc.right - rc.left, rc.bottom - rc.top,
                             owner, menu_, inst, this);
     if (!hwnd_) return false;
     RECT client{};
     GetClientRect(hwnd_, &client);
-    int wantH = TwipsToPixelsY(spec.clientHeight);
+    int wantH = TwipsToPixelsY(layout.clientHeight);
     if (client.bottom != wantH) {
         RECT wr{};
         GetWindowRect(hwnd_, &wr);
@@ -132,7 +132,7 @@ void Form::Destroy() {
 void Form::CreateMenu() {
     menu_ = ::CreateMenu();
     HMENU popup = nullptr;
-    for (const MenuSpec& m : spec_->menu) {
+    for (const MenuSpec& m : layout_->menu) {
         if (m.topLevel) {
             popup = CreatePopupMenu();
             AppendMenuW(menu_, MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(popup), m.caption);
@@ -143,16 +143,16 @@ void Form::CreateMenu() {
 }
 
 HFONT Form::FontFor(const FontSpec& requested) {
-    FontSpec spec = requested.face ? requested : spec_->font;
-    if (!spec.face) spec = FontSpec{L"MS Shell Dlg", 8.25, false};
-    std::wstring key = std::wstring(spec.face) + L"|" + std::to_wstring(spec.points) + (spec.bold ? L"|b" : L"");
+    FontSpec font = requested.face ? requested : layout_->font;
+    if (!font.face) font = FontSpec{L"MS Shell Dlg", 8.25, false};
+    std::wstring key = std::wstring(font.face) + L"|" + std::to_wstring(font.points) + (font.bold ? L"|b" : L"");
     auto it = fonts_.find(key);
     if (it != fonts_.end()) return it->second;
     LOGFONTW lf{};
-    lf.lfHeight = -static_cast<LONG>(std::lround(spec.points * ScreenDpi(LOGPIXELSY) / 72.0));
-    lf.lfWeight = spec.bold ? FW_BOLD : FW_NORMAL;
+    lf.lfHeight = -static_cast<LONG>(std::lround(font.points * ScreenDpi(LOGPIXELSY) / 72.0));
+    lf.lfWeight = font.bold ? FW_BOLD : FW_NORMAL;
     lf.lfCharSet = DEFAULT_CHARSET;
-    lstrcpynW(lf.lfFaceName, spec.face, LF_FACESIZE);
+    lstrcpynW(lf.lfFaceName, font.face, LF_FACESIZE);
     HFONT f = CreateFontIndirectW(&lf);
     fonts_[key] = f;
     return f;
@@ -168,7 +168,7 @@ HBRUSH Form::BrushFor(COLORREF color) {
 
 void Form::CreateControls() {
     HINSTANCE inst = GetModuleHandleW(nullptr);
-    for (const ControlSpec& c : spec_->controls) {
+    for (const ControlSpec& c : layout_->controls) {
         byId_[c.id] = &c;
         double left = c.left, top = c.top;
         if (c.frame) {
@@ -322,7 +322,7 @@ LRESULT Form::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
         return 0;
     case WM_SIZE:
         if (HWND bar = [this] {
-                for (const ControlSpec& c : spec_->controls)
+                for (const ControlSpec& c : layout_->controls)
                     if (c.kind == Kind::StatusBar) return Control(c.id);
                 return HWND{};
             }())
@@ -339,16 +339,16 @@ LRESULT Form::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
         const ControlSpec& c = *it->second;
         HDC dc = reinterpret_cast<HDC>(wp);
         if (c.fore != kDefaultColor) SetTextColor(dc, c.fore);
-        COLORREF back = c.back != kDefaultColor ? c.back : spec_->back;
+        COLORREF back = c.back != kDefaultColor ? c.back : layout_->back;
         if (back == kDefaultColor) break;
         SetBkColor(dc, back);
         return reinterpret_cast<LRESULT>(BrushFor(back));
     }
     case WM_ERASEBKGND:
-        if (spec_->back != kDefaultColor) {
+        if (layout_->back != kDefaultColor) {
             RECT rc{};
             GetClientRect(hwnd_, &rc);
-            FillRect(reinterpret_cast<HDC>(wp), &rc, BrushFor(spec_->back));
+            FillRect(reinterpret_cast<HDC>(wp), &rc, BrushFor(layout_->back));
             return 1;
         }
         break;

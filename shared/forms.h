@@ -83,7 +83,7 @@ public:
     Form& operator=(const Form&) = delete;
 
     // Creates the window hidden, with its controls in table order (the tab order) and its menu.
-    bool Create(const FormSpec& spec, HWND owner = nullptr);
+    bool Create(const FormSpec& layout, HWND owner = nullptr);
     void Destroy();
     HWND hwnd() const { return hwnd_; }
     bool created() const { return hwnd_ != nullptr; }
@@ -124,7 +124,7 @@ public:
     HMENU Menu() const { return menu_; }
 
     // The form's table, for tests that compare a window with its declaration.
-    const FormSpec* Spec() const { return spec_; }
+    const FormSpec* Declaration() const { return layout_; }
 
 protected:
     // Handlers; return values mirror the window messages.
@@ -142,14 +142,14 @@ protected:
 private:
     static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
     LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
-    HFONT FontFor(const FontSpec& spec);
+    HFONT FontFor(const FontSpec& requested);
     HBRUSH BrushFor(COLORREF color);
     void CreateControls();
     void CreateMenu();
 
     HWND hwnd_ = nullptr;
     HMENU menu_ = nullptr;
-    const FormSpec* spec_ = nullptr;
+    const FormSpec* layout_ = nullptr;
     std::map<int, const ControlSpec*> byId_;
     std::map<std::wstring, HFONT> fonts_;
     std::map<COLORREF, HBRUSH> brushes_;
