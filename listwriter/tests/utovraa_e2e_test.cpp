@@ -37,21 +37,12 @@ std::vector<std::wstring> FolderNames(const std::wstring& folder) {
 
 class UtovraaE2eTest : public ::testing::Test {
 protected:
-    // Other tests use the product folder too: whatever is there goes aside and comes back after.
     void SetUp() override {
-        ASSERT_FALSE(t::PathExists(saved_)) << "an earlier run left " << testing::PrintToString(saved_);
-        if (t::PathExists(folder_)) {
-            ASSERT_TRUE(MoveFileW(folder_.c_str(), saved_.c_str())) << "cannot move the product folder aside";
-            moved_ = true;
-        }
+        ASSERT_TRUE(aside_.error().empty()) << testing::PrintToString(aside_.error());
         expected_ = BuiltList();
         ASSERT_EQ(expected_.size(), 2043u) << "the build's dist\\file.dat is missing";
     }
     void TearDown() override {
-        t::RemoveTree(folder_);
-        if (moved_) {
-            EXPECT_TRUE(MoveFileW(saved_.c_str(), folder_.c_str())) << "cannot restore the product folder";
-        }
     }
 
     // Starts the program and waits for its window; nullptr (with a failure) if it does not come.
@@ -65,8 +56,7 @@ protected:
 
     const std::wstring folder_ = ProductFolder();
     const std::wstring list_ = folder_ + L"\\file.dat";
-    const std::wstring saved_ = folder_ + L".e2e-saved";
-    bool moved_ = false;
+    tovra::driver::ProductFolderAside aside_;  // before anything that lives in the folder
     std::string expected_;
 };
 

@@ -48,23 +48,14 @@ std::string Quoted(const std::vector<std::string>& names) {
 
 class TovraaE2eTest : public ::testing::Test {
 protected:
-    // Other tests use the product folder too: whatever is there goes aside and comes back after.
     void SetUp() override {
-        ASSERT_FALSE(t::PathExists(saved_)) << "an earlier run left " << testing::PrintToString(saved_);
-        if (t::PathExists(folder_)) {
-            ASSERT_TRUE(MoveFileW(folder_.c_str(), saved_.c_str())) << "cannot move the product folder aside";
-            moved_ = true;
-        }
+        ASSERT_TRUE(aside_.error().empty()) << testing::PrintToString(aside_.error());
         for (wchar_t d : {L'D', L'E', L'F'}) EmptyDrive(d);
         exe_ = InstallBuiltPrograms({L"tovraa.exe"});
         ASSERT_EQ(exe_, folder_ + L"\\tovraa.exe");
     }
     void TearDown() override {
         app_.Kill();
-        t::RemoveTree(folder_);
-        if (moved_) {
-            EXPECT_TRUE(MoveFileW(saved_.c_str(), folder_.c_str())) << "cannot restore the product folder";
-        }
         for (wchar_t d : {L'D', L'E', L'F'}) EmptyDrive(d);
         t::RemoveTree(kFixture);
         DeleteFileW(L"C:\\W32.Torun.dr");
@@ -122,8 +113,7 @@ protected:
     }
 
     const std::wstring folder_ = ProductFolder();
-    const std::wstring saved_ = folder_ + L".scanner-e2e-saved";
-    bool moved_ = false;
+    tovra::driver::ProductFolderAside aside_;  // before anything that lives in the folder
     std::wstring exe_;
     App app_;
     HWND top_ = nullptr;

@@ -1,6 +1,7 @@
 #include "tests/driver/driver.h"
 
 #include <commctrl.h>
+#include <gtest/gtest.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <utility>
 
 #include "tests/driver/probe_protocol.h"
+#include "tests/support/temp_dir.h"
 
 namespace tovra::driver {
 namespace {
@@ -268,6 +270,23 @@ bool WaitFor(const std::function<bool()>& cond, DWORD timeoutMs) {
 }
 
 std::wstring ProductFolder() { return L"C:\\Program Files\\tovra"; }
+
+ProductFolderAside::ProductFolderAside() : folder_(ProductFolder()), saved_(folder_ + L".e2e-saved") {
+    if (test::PathExists(saved_)) {
+        error_ = L"an earlier run left " + saved_;
+    } else if (test::PathExists(folder_)) {
+        moved_ = MoveFileW(folder_.c_str(), saved_.c_str()) != FALSE;
+        if (!moved_) error_ = L"cannot move the product folder aside";
+    }
+}
+
+ProductFolderAside::~ProductFolderAside() {
+    if (!error_.empty()) return;
+    test::RemoveTree(folder_);
+    if (moved_ && !MoveFileW(saved_.c_str(), folder_.c_str())) {
+        ADD_FAILURE() << "cannot restore the product folder";
+    }
+}
 
 std::wstring InstallBuiltPrograms(const std::vector<std::wstring>& exeNames) {
     std::wstring folder = ProductFolder();

@@ -19,6 +19,22 @@ std::wstring ProductFolder();
 // as an installation would. Returns the installed path of the first.
 std::wstring InstallBuiltPrograms(const std::vector<std::wstring>& exeNames);
 
+// Other tests use the product folder too: for its lifetime whatever is there is set aside; at the
+// end what the test left is removed and the old folder comes back.
+class ProductFolderAside {
+public:
+    ProductFolderAside();
+    ~ProductFolderAside();
+    ProductFolderAside(const ProductFolderAside&) = delete;
+    ProductFolderAside& operator=(const ProductFolderAside&) = delete;
+    // Empty when the folder could be set aside; otherwise why not (assert on it in SetUp).
+    const std::wstring& error() const { return error_; }
+
+private:
+    std::wstring folder_, saved_, error_;
+    bool moved_ = false;
+};
+
 class App {
 public:
     // Starts exePath (a Windows path) with the given command line tail and working folder.

@@ -35,19 +35,10 @@ HWND FindSplash(const App& app) {
 class TovraE2eTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        // Other tests use the product folder too: whatever is there goes aside and comes back after.
-        ASSERT_FALSE(t::PathExists(saved_)) << "an earlier run left " << testing::PrintToString(saved_);
-        if (t::PathExists(folder_)) {
-            ASSERT_TRUE(MoveFileW(folder_.c_str(), saved_.c_str())) << "cannot move the product folder aside";
-            moved_ = true;
-        }
+        ASSERT_TRUE(aside_.error().empty()) << testing::PrintToString(aside_.error());
     }
     void TearDown() override {
         app_.Kill();
-        t::RemoveTree(folder_);
-        if (moved_) {
-            EXPECT_TRUE(MoveFileW(saved_.c_str(), folder_.c_str())) << "cannot restore the product folder";
-        }
     }
 
     // Starts tovra.exe from the build and waits for its main window.
@@ -60,8 +51,7 @@ protected:
     std::wstring TextOf(int id) { return WindowText(FindControlById(main_, id)); }
 
     const std::wstring folder_ = ProductFolder();
-    const std::wstring saved_ = folder_ + L".e2e-saved";
-    bool moved_ = false;
+    tovra::driver::ProductFolderAside aside_;  // before anything that lives in the folder
     App app_;
     HWND main_ = nullptr;
 };
