@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <vector>
 
+#include "shared/compat.h"
 #include "shared/win_handles.h"
 
 namespace tovra::scanner {
@@ -35,7 +36,7 @@ std::wstring LongPathFor(const std::wstring& path) {
 
 bool Equal(const wchar_t* a, size_t an, const wchar_t* b, size_t bn) {
     // Ordinal comparison without regard to case: what the file system itself does with names.
-    return CompareStringOrdinal(a, static_cast<int>(an), b, static_cast<int>(bn), TRUE) == CSTR_EQUAL;
+    return compat::CompareNoCase(a, an, b, bn) == 0;
 }
 
 // The start folder as the walk shows it: no trailing backslash, a drive root as the bare "C:".
@@ -181,11 +182,7 @@ struct SearchEngine::Tree {
     void List(std::uint32_t node, const std::wstring& path) {
         std::wstring pattern = FsPath(path) + L"\\*";
         WIN32_FIND_DATAW fd;
-        UniqueFind find(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &fd, FindExSearchNameMatch, nullptr,
-                                         FIND_FIRST_EX_LARGE_FETCH));
-        if (!find && GetLastError() == ERROR_INVALID_PARAMETER) {
-            find.reset(FindFirstFileW(pattern.c_str(), &fd));  // systems before Windows 7
-        }
+        UniqueFind find(compat::FindFirstFileFast(pattern.c_str(), &fd));
         std::uint32_t firstFile = static_cast<std::uint32_t>(files.size());
         std::vector<Name> folders;
         if (find) {
@@ -307,7 +304,7 @@ void SearchEngine::SearchFolder(Tree& tree, const NamePattern& pattern, SearchVi
 // A folder step: now and then show the folder and let the window's events run (Exit among them).
 bool SearchEngine::Step(const std::wstring& folder, SearchView& view) {
     if (!searching_) return false;
-    ULONGLONG now = GetTickCount64();
+    ULONGLONG now = compat::TickCount64();
     if (!pumpedOnce_ || pumpIntervalMs_ == 0 || now - lastPump_ >= pumpIntervalMs_) {
         pumpedOnce_ = true;
         lastPump_ = now;

@@ -1,6 +1,7 @@
 #include "setup/installer.h"
 
 #include "setup/install_layout.h"
+#include "shared/compat.h"
 #include "shared/message_box.h"
 #include "shared/registry.h"
 #include "shared/win_handles.h"
@@ -48,7 +49,7 @@ std::wstring ParentOf(const std::wstring& path) {
 }
 
 bool SamePath(const std::wstring& a, const std::wstring& b) {
-    return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
+    return compat::EqualNoCase(a, b);
 }
 
 // A file that is there and could be deleted but for another program holding it open or

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "shared/compat.h"
 #include "shared/message_box.h"
 
 namespace tovra::portwatch {
@@ -42,9 +43,7 @@ const std::array<WatcherSpec, kWatcherCount> kWatchers{{
 }};
 
 std::wstring PeerAddress(const sockaddr_in& peer) {
-    wchar_t text[INET_ADDRSTRLEN] = {};
-    if (!InetNtopW(AF_INET, &peer.sin_addr, text, INET_ADDRSTRLEN)) return {};
-    return text;
+    return compat::Ipv4Text(peer.sin_addr);
 }
 
 // Ends a connection without serving it: no byte is read or sent, the peer sees a reset.

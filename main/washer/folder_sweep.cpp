@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "shared/compat.h"
 #include "shared/forms.h"
 #include "shared/win_handles.h"
 
@@ -16,15 +17,13 @@ namespace {
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 bool SamePath(const std::wstring& a, const std::wstring& b) {
-    return !a.empty() && CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
-                                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+    return !a.empty() && compat::EqualNoCase(a, b);
 }
 
 // The list controls sort by name without regard to case.
 bool NameLess(const FolderEntry& a, const FolderEntry& b) {
-    int c = CompareStringOrdinal(a.name.c_str(), static_cast<int>(a.name.size()), b.name.c_str(),
-                                 static_cast<int>(b.name.size()), TRUE);
-    if (c != CSTR_EQUAL) return c == CSTR_LESS_THAN;
+    int c = compat::CompareNoCase(a.name.data(), a.name.size(), b.name.data(), b.name.size());
+    if (c != 0) return c < 0;
     return a.name < b.name;
 }
 
@@ -114,8 +113,7 @@ std::shared_ptr<FolderListing> ReadFolder(const std::wstring& path, std::wstring
     listing->location = std::move(location);
 
     WIN32_FIND_DATAW fd;
-    UniqueFind find(FindFirstFileExW(Join(extended, L"*").c_str(), FindExInfoBasic, &fd, FindExSearchNameMatch,
-                                     nullptr, FIND_FIRST_EX_LARGE_FETCH));
+    UniqueFind find(compat::FindFirstFileFast(Join(extended, L"*").c_str(), &fd));
     if (!find) {
         DWORD error = GetLastError();
         // An empty drive root has not even "." and "..".
@@ -181,7 +179,9 @@ bool TryDeleteFile(const std::wstring& extendedPath, const std::wstring& expecte
     // Wine shows a Unix link to a file as a plain file, and deleting it deletes the file it points
     // to: delete only what really lies at this place of the tree.
     if (!SamePath(LocationOf(file.get()), expectedLocation)) return false;
-    FILE_DISPOSITION_INFO disposition{TRUE};
+    struct {
+        BOOLEAN DeleteFile;
+    } disposition{TRUE};  // FILE_DISPOSITION_INFORMATION
     return nt.setInformationFile(file.get(), &io, &disposition, sizeof disposition,
                                  NativeFileCalls::kFileDispositionInformation) >= 0;
 }
@@ -286,8 +286,7 @@ const std::vector<FolderEntry>& FileList::Files() const {
     std::wstring folder = ExtendedPath(path_);
     for (const std::wstring& part : SplitPatterns(pattern_)) {
         WIN32_FIND_DATAW fd;
-        UniqueFind find(FindFirstFileExW(Join(folder, part).c_str(), FindExInfoBasic, &fd, FindExSearchNameMatch,
-                                         nullptr, FIND_FIRST_EX_LARGE_FETCH));
+        UniqueFind find(compat::FindFirstFileFast(Join(folder, part).c_str(), &fd));
         if (!find) continue;
         do {
             FolderEntry entry{fd.cFileName, fd.dwFileAttributes};

@@ -1,6 +1,7 @@
 // The installer as a user meets it: the distribution medium the build makes, build/dist/setup.exe
 // worked from a second process on a prefix that reports the NT family or (per program) the
 // Windows 98 family, and the whole suite's life cycle from installation to uninstallation.
+#include <shlwapi.h>
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <objbase.h>
@@ -93,7 +94,7 @@ public:
     }
     ~Windows98ForSetup() {
         if (!existed_) {
-            RegDeleteTreeW(HKEY_CURRENT_USER, kKey);
+            SHDeleteKeyW(HKEY_CURRENT_USER, kKey);
             return;
         }
         UniqueKey k;

@@ -1,5 +1,6 @@
 #include "setup/tests/system_snapshot.h"
 
+#include <shlwapi.h>
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
@@ -153,7 +154,7 @@ SystemSnapshot::~SystemSnapshot() {
     }
     // Keys made by the test: the first missing level takes everything below it.
     for (const RegKey& k : keys_) {
-        if (!k.existed && KeyExists(k.root, k.path)) RegDeleteTreeW(k.root, k.path.c_str());
+        if (!k.existed && KeyExists(k.root, k.path)) SHDeleteKeyW(k.root, k.path.c_str());
     }
 }
 

@@ -1,5 +1,6 @@
 #include "shared/registry.h"
 
+#include <shlwapi.h>
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -22,8 +23,8 @@ protected:
     static constexpr char kBase[] = "Software\\TovraTest";
     void SetUp() override { TearDown(); }
     void TearDown() override {
-        RegDeleteTreeA(HKEY_LOCAL_MACHINE, kBase);
-        RegDeleteTreeA(HKEY_CURRENT_USER, kBase);
+        SHDeleteKeyA(HKEY_LOCAL_MACHINE, kBase);
+        SHDeleteKeyA(HKEY_CURRENT_USER, kBase);
     }
 };
 

@@ -11,6 +11,7 @@
 
 #include "tests/driver/probe_protocol.h"
 #include "tests/support/temp_dir.h"
+#include "shared/compat.h"
 
 namespace tovra::driver {
 namespace {
@@ -37,8 +38,7 @@ std::string Narrow(const std::wstring& s) {
 }
 
 bool SameText(const std::wstring& a, const std::wstring& b) {
-    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
-                                TRUE) == CSTR_EQUAL;
+    return tovra::compat::EqualNoCase(a, b);
 }
 
 std::wstring ExeFolder() {
@@ -261,10 +261,10 @@ std::optional<MessageBoxInfo> FindBox(const App& app, const std::wstring& title)
 }  // namespace
 
 bool WaitFor(const std::function<bool()>& cond, DWORD timeoutMs) {
-    ULONGLONG end = GetTickCount64() + timeoutMs;
+    ULONGLONG end = tovra::compat::TickCount64() + timeoutMs;
     for (;;) {
         if (cond()) return true;
-        if (GetTickCount64() >= end) return false;
+        if (tovra::compat::TickCount64() >= end) return false;
         Sleep(20);
     }
 }

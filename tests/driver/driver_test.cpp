@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/support/temp_dir.h"
+#include "shared/compat.h"
 
 namespace {
 
@@ -105,7 +106,7 @@ TEST_F(DriverTest, ListsControlsInTabOrder) {
     for (const Expected& e : table) {
         SCOPED_TRACE(e.index);
         const Control& c = controls[e.index];
-        EXPECT_TRUE(CompareStringOrdinal(c.className.c_str(), -1, e.cls, -1, TRUE) == CSTR_EQUAL) << c.className.size();
+        EXPECT_TRUE(tovra::compat::EqualNoCase(c.className, e.cls)) << c.className.size();
         EXPECT_EQ(c.text, e.text);
         EXPECT_EQ(c.visible, e.visible);
         EXPECT_EQ(c.enabled, e.enabled);

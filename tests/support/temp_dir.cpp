@@ -36,6 +36,10 @@ TempDir::TempDir(const std::wstring& parent) {
     std::wstring name = L"tovra-test";
     if (const auto* info = ::testing::UnitTest::GetInstance()->current_test_info()) {
         name += L"-" + Widen(info->name());
+        // Parameterised tests are named "Test/Param": no folder name can hold that.
+        for (wchar_t& c : name) {
+            if (wcschr(L"\\/:*?\"<>|", c)) c = L'_';
+        }
     }
     name += L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(counter++);
     path_ = base + L"\\" + name;

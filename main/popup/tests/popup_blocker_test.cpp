@@ -12,6 +12,7 @@
 #include "main/popup/events.h"
 #include "main/popup/tests/fakes.h"
 #include "shared/message_box.h"
+#include "shared/compat.h"
 
 namespace tovra::popup::test {
 namespace {
@@ -65,9 +66,9 @@ TEST(CreateWatcherTest, RealShellWindowListStartsQuietly) {
     const std::vector<HWND> before = VisibleWindowsOfThisProcess();
 
     bBlockerOn = true;
-    const ULONGLONG start = ::GetTickCount64();
+    const ULONGLONG start = tovra::compat::TickCount64();
     CreateWatcher(main);
-    const ULONGLONG took = ::GetTickCount64() - start;
+    const ULONGLONG took = tovra::compat::TickCount64() - start;
 
     EXPECT_LT(took, 30000u);
     std::shared_ptr<cIEWindows> watcher = Watcher();

@@ -16,6 +16,7 @@
 #include "main/shell/main_ids.h"
 #include "tests/driver/driver.h"
 #include "tests/support/temp_dir.h"
+#include "shared/compat.h"
 
 namespace {
 
@@ -198,15 +199,15 @@ TEST_F(FirewallE2eTest, AFloodNeitherNestsWarningsNorHangsNorGrows) {
     // Answers every warning as it comes, and watches that never two are open at once and that
     // the program still answers its window's messages.
     auto answerUntil = [&](const std::function<bool()>& done, DWORD ms) {
-        ULONGLONG end = GetTickCount64() + ms;
+        ULONGLONG end = tovra::compat::TickCount64() + ms;
         HWND last = nullptr;
         ULONGLONG nextProbe = 0;
-        while (!done() && GetTickCount64() < end) {
-            if (GetTickCount64() >= nextProbe) {
+        while (!done() && tovra::compat::TickCount64() < end) {
+            if (tovra::compat::TickCount64() >= nextProbe) {
                 // The open warning's loop must still serve the main window.
                 DWORD_PTR r;
                 if (!SendMessageTimeoutW(main_, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &r)) hung = true;
-                nextProbe = GetTickCount64() + 100;
+                nextProbe = tovra::compat::TickCount64() + 100;
             }
             std::vector<HWND> boxes = OpenBoxes(app_);
             mostAtOnce = std::max<int>(mostAtOnce, static_cast<int>(boxes.size()));
@@ -237,7 +238,7 @@ TEST_F(FirewallE2eTest, AFloodNeitherNestsWarningsNorHangsNorGrows) {
     constexpr int kFlood = 1000;
     std::atomic<int> connected{0}, refused{0};
     std::atomic<ULONGLONG> attemptsMs{0};
-    ULONGLONG floodStart = GetTickCount64();
+    ULONGLONG floodStart = tovra::compat::TickCount64();
     std::thread flood([&] {
         for (int i = 0; i < kFlood; ++i) {
             SOCKET s = Connect(Watchers()[rows[i % rows.size()]].port);
@@ -245,12 +246,12 @@ TEST_F(FirewallE2eTest, AFloodNeitherNestsWarningsNorHangsNorGrows) {
             ++connected;
             closesocket(s);
         }
-        attemptsMs = GetTickCount64() - floodStart;
+        attemptsMs = tovra::compat::TickCount64() - floodStart;
     });
     answered = 0;
     answerUntil([&] { return answered >= kFlood; }, 240000);
     flood.join();
-    ULONGLONG floodMs = GetTickCount64() - floodStart;
+    ULONGLONG floodMs = tovra::compat::TickCount64() - floodStart;
     EXPECT_EQ(connected.load() + refused.load(), kFlood);
     EXPECT_EQ(refused.load(), 0) << "a watcher stopped listening during the flood";
     EXPECT_EQ(answered.load(), connected.load()) << "every connection gets its own warning";

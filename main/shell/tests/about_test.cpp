@@ -1,5 +1,6 @@
 #include "main/shell/about_form.h"
 
+#include <shlwapi.h>
 #include <gtest/gtest.h>
 #include <aclapi.h>
 #include <sddl.h>
@@ -107,7 +108,7 @@ public:
     }
     ~ScratchKey() {
         if (key_) RegCloseKey(key_);
-        if (!existed_) RegDeleteTreeW(root_, path_.c_str());
+        if (!existed_) SHDeleteKeyW(root_, path_.c_str());
     }
     bool existed() const { return existed_; }
     HKEY get() const { return key_; }
@@ -165,7 +166,7 @@ TEST(GetKeyValueTest, ReadsTextAndNumbersFromTheRegistry) {
     out = L"untouched";
     EXPECT_FALSE(GetKeyValue(HKEY_CURRENT_USER, L"Software\\TovraShellTest\\NoSuchKey", L"text", out));
     EXPECT_EQ(out, L"");
-    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\TovraShellTest");
+    SHDeleteKeyW(HKEY_CURRENT_USER, L"Software\\TovraShellTest");
 }
 
 TEST(GetKeyValueTest, AKeyThatMayOnlyBeReadCanBeRead) {
@@ -194,7 +195,7 @@ TEST(GetKeyValueTest, AKeyThatMayOnlyBeReadCanBeRead) {
                                                                        nullptr));
     RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, sd);
     LocalFree(sd);
-    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\TovraShellTest");
+    SHDeleteKeyW(HKEY_CURRENT_USER, L"Software\\TovraShellTest");
 }
 
 // One registry value that the test owns while it runs: whatever stood there before is put back.
@@ -221,7 +222,7 @@ public:
         else
             RegDeleteValueW(key_, name_.c_str());
         RegCloseKey(key_);
-        if (!keyExisted_) RegDeleteTreeW(root_, path_.c_str());
+        if (!keyExisted_) SHDeleteKeyW(root_, path_.c_str());
     }
     bool ok() const { return key_ != nullptr; }
     void SetString(const std::wstring& value) {

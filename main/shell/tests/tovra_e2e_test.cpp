@@ -10,6 +10,7 @@
 #include "main/shell/main_ids.h"
 #include "tests/driver/driver.h"
 #include "tests/support/temp_dir.h"
+#include "shared/compat.h"
 
 namespace {
 
@@ -61,7 +62,7 @@ TEST_F(TovraE2eTest, TheSplashThenTheMainWindowAboutThreeSecondsLater) {
     ASSERT_TRUE(app_.started());
     HWND splash = nullptr;
     ASSERT_TRUE(WaitFor([&] { return (splash = FindSplash(app_)) != nullptr; }, kWait)) << "no splash";
-    ULONGLONG seen = GetTickCount64();
+    ULONGLONG seen = tovra::compat::TickCount64();
     EXPECT_EQ(WindowText(splash), L"");
     EXPECT_NE(FindControl(splash, L"Version 1.0"), nullptr);
     EXPECT_NE(FindControl(splash, L"Company:Quorelsoft"), nullptr);
@@ -70,7 +71,7 @@ TEST_F(TovraE2eTest, TheSplashThenTheMainWindowAboutThreeSecondsLater) {
 
     main_ = app_.WaitWindow(shell::kMainTitle, kWait);
     ASSERT_NE(main_, nullptr);
-    ULONGLONG waited = GetTickCount64() - seen;
+    ULONGLONG waited = tovra::compat::TickCount64() - seen;
     EXPECT_GE(waited, 2000u);
     EXPECT_LE(waited, 8000u);
     EXPECT_FALSE(IsWindowVisible(splash)) << "the splash stays up";

@@ -1,0 +1,93 @@
+#include "shared/compat.h"
+
+#include <atomic>
+#include <cwchar>
+#include <vector>
+
+namespace tovra::compat {
+namespace {
+
+std::atomic<bool> forceXp{false};
+
+template <typename F>
+F Lookup(const wchar_t* module, const char* name) {
+    HMODULE m = GetModuleHandleW(module);  // kernel32 and ws2_32 stay loaded for the process
+    return m ? reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(m, name))) : nullptr;
+}
+
+// Windows 7 added these two to FindFirstFileExW; the headers only name them for newer targets.
+constexpr FINDEX_INFO_LEVELS kFindExInfoBasic = static_cast<FINDEX_INFO_LEVELS>(1);
+constexpr DWORD kFindFirstExLargeFetch = 2;
+std::atomic<bool> basicFindRefused{false};
+
+std::wstring UpperInvariant(const wchar_t* s, std::size_t n) {
+    std::wstring out(s, n);
+    if (n == 0) return out;
+    // The invariant upper-case table: the same for every user locale, as the file system's is.
+    int got = LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, s, static_cast<int>(n), out.data(),
+                           static_cast<int>(n));
+    if (got != static_cast<int>(n)) {
+        out.assign(s, n);
+        CharUpperBuffW(out.data(), static_cast<DWORD>(n));
+    }
+    return out;
+}
+
+}  // namespace
+
+void ForceXpPaths(bool force) { forceXp = force; }
+bool XpPathsForced() { return forceXp; }
+
+ULONGLONG TickCount64() {
+    using Fn = ULONGLONG(WINAPI*)();
+    static const Fn newer = Lookup<Fn>(L"kernel32.dll", "GetTickCount64");
+    if (newer && !forceXp) return newer();
+    // Extend GetTickCount: a value below the last one seen means the counter wrapped (calls come
+    // far more often than every 49.7 days), which adds 2^32 to the high part.
+    static std::atomic<ULONGLONG> last{0};
+    ULONGLONG prev = last.load();
+    for (;;) {
+        const DWORD now = GetTickCount();
+        ULONGLONG value = (prev & ~0xFFFFFFFFull) | now;
+        if (now < static_cast<DWORD>(prev)) value += 0x100000000ull;
+        if (last.compare_exchange_weak(prev, value)) return value;
+    }
+}
+
+int CompareNoCase(const wchar_t* a, std::size_t an, const wchar_t* b, std::size_t bn) {
+    using Fn = int(WINAPI*)(LPCWCH, int, LPCWCH, int, BOOL);
+    static const Fn newer = Lookup<Fn>(L"kernel32.dll", "CompareStringOrdinal");
+    if (newer && !forceXp) {
+        const int r = newer(a, static_cast<int>(an), b, static_cast<int>(bn), TRUE);
+        if (r != 0) return r - CSTR_EQUAL;
+    }
+    const std::wstring ua = UpperInvariant(a, an), ub = UpperInvariant(b, bn);
+    const int c = ua.compare(ub);
+    return c < 0 ? -1 : c > 0 ? 1 : 0;
+}
+
+HANDLE FindFirstFileFast(const wchar_t* pattern, WIN32_FIND_DATAW* data) {
+    if (!forceXp && !basicFindRefused) {
+        HANDLE h = FindFirstFileExW(pattern, kFindExInfoBasic, data, FindExSearchNameMatch, nullptr,
+                                    kFindFirstExLargeFetch);
+        if (h != INVALID_HANDLE_VALUE || GetLastError() != ERROR_INVALID_PARAMETER) return h;
+        basicFindRefused = true;  // before Windows 7: remember, and list the plain way
+    }
+    return FindFirstFileW(pattern, data);
+}
+
+std::wstring Ipv4Text(const in_addr& address) {
+    using Fn = PCWSTR(WSAAPI*)(INT, const VOID*, PWSTR, size_t);
+    static const Fn newer = Lookup<Fn>(L"ws2_32.dll", "InetNtopW");
+    if (newer && !forceXp) {
+        wchar_t text[16] = {};
+        if (newer(AF_INET, &address, text, 16)) return text;
+        return {};
+    }
+    const unsigned char* b = reinterpret_cast<const unsigned char*>(&address);
+    wchar_t text[16];
+    std::swprintf(text, 16, L"%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+    return text;
+}
+
+}  // namespace tovra::compat

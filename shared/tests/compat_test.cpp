@@ -1,0 +1,83 @@
+// The run-time-loaded calls agree with their Windows XP paths.
+#include "shared/compat.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "shared/win_handles.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using namespace tovra::compat;
+
+// Runs the body once on the newer path and once on the XP path.
+class CompatTest : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override { ForceXpPaths(GetParam()); }
+    void TearDown() override { ForceXpPaths(false); }
+};
+
+TEST_P(CompatTest, CompareNoCaseOrdersAsTheFileSystem) {
+    struct Case {
+        const wchar_t* a;
+        const wchar_t* b;
+        int sign;
+    } cases[] = {
+        {L"Trojan.Slog", L"TROJAN.SLOG", 0}, {L"a", L"B", -1},       {L"B2", L"a", 1},
+        {L"", L"", 0},                       {L"ab", L"abc", -1},    {L"_x", L"Z", 1},
+        {L"\u00e9t\u00e9", L"\u00c9T\u00c9", 0}, {L"x.txt", L"x.txu", -1},
+    };
+    for (const Case& c : cases) {
+        const std::wstring a = c.a, b = c.b;
+        const int r = CompareNoCase(a.data(), a.size(), b.data(), b.size());
+        EXPECT_EQ((r > 0) - (r < 0), c.sign) << "case " << testing::PrintToString(a) << " vs "
+                                             << testing::PrintToString(b);
+        EXPECT_EQ(EqualNoCase(a, b), c.sign == 0);
+    }
+    // Lengths are honoured: no reading up to a terminator.
+    EXPECT_EQ(CompareNoCase(L"abcX", 3, L"ABCy", 3), 0);
+}
+
+TEST_P(CompatTest, TickCountRunsWithTheSystemClock) {
+    const ULONGLONG a = TickCount64();
+    Sleep(50);
+    const ULONGLONG b = TickCount64();
+    EXPECT_GE(b - a, 40u);
+    EXPECT_LT(b - a, 5000u);
+    // The low part is GetTickCount itself.
+    EXPECT_LT(GetTickCount() - static_cast<DWORD>(b), 1000u);
+}
+
+TEST_P(CompatTest, Ipv4TextIsDottedDecimal) {
+    struct Case {
+        unsigned char b[4];
+        const wchar_t* text;
+    } cases[] = {{{127, 0, 0, 1}, L"127.0.0.1"}, {{0, 0, 0, 0}, L"0.0.0.0"}, {{255, 255, 255, 255}, L"255.255.255.255"},
+                 {{10, 20, 3, 254}, L"10.20.3.254"}};
+    for (const Case& c : cases) {
+        in_addr a;
+        memcpy(&a, c.b, 4);
+        EXPECT_EQ(Ipv4Text(a), c.text);
+    }
+}
+
+TEST_P(CompatTest, FindFirstFileFastListsLongNames) {
+    tovra::test::TempDir dir;
+    const std::wstring name = L"A long file name.text";
+    dir.WriteFile(name, "x");
+    WIN32_FIND_DATAW fd;
+    tovra::UniqueFind find(FindFirstFileFast((dir.path() + L"\\A long*").c_str(), &fd));
+    ASSERT_TRUE(find) << GetLastError();
+    EXPECT_EQ(std::wstring(fd.cFileName), name);
+    EXPECT_EQ(FindNextFileW(find.get(), &fd), FALSE);
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(tovra::UniqueFind(FindFirstFileFast((dir.path() + L"\\none*").c_str(), &fd)));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+INSTANTIATE_TEST_SUITE_P(NewerAndXp, CompatTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "XpPath" : "NewerPath"; });
+
+}  // namespace
