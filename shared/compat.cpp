@@ -42,16 +42,18 @@ ULONGLONG TickCount64() {
     using Fn = ULONGLONG(WINAPI*)();
     static const Fn newer = Lookup<Fn>(L"kernel32.dll", "GetTickCount64");
     if (newer && !forceXp) return newer();
-    // Extend GetTickCount: a value below the last one seen means the counter wrapped (calls come
-    // far more often than every 49.7 days), which adds 2^32 to the high part.
     static std::atomic<ULONGLONG> last{0};
     ULONGLONG prev = last.load();
     for (;;) {
-        const DWORD now = GetTickCount();
-        ULONGLONG value = (prev & ~0xFFFFFFFFull) | now;
-        if (now < static_cast<DWORD>(prev)) value += 0x100000000ull;
+        const ULONGLONG value = ExtendTickCount(prev, GetTickCount());
         if (last.compare_exchange_weak(prev, value)) return value;
     }
+}
+
+ULONGLONG ExtendTickCount(ULONGLONG last, DWORD now) {
+    ULONGLONG value = (last & ~0xFFFFFFFFull) | now;
+    if (now < static_cast<DWORD>(last)) value += 0x100000000ull;
+    return value;
 }
 
 int CompareNoCase(const wchar_t* a, std::size_t an, const wchar_t* b, std::size_t bn) {

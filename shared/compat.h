@@ -12,6 +12,10 @@ namespace tovra::compat {
 
 // Milliseconds since the system started, without the 49.7-day wrap of GetTickCount.
 ULONGLONG TickCount64();
+// The XP path's step: the 64-bit count after `last` when GetTickCount now reads `now`. A value
+// below the last one's low part means the counter wrapped (it is read far more often than every
+// 49.7 days), which adds 2^32.
+ULONGLONG ExtendTickCount(ULONGLONG last, DWORD now);
 
 // Ordinal comparison of two names without regard to case, as the file system compares them:
 // less than 0, 0 or greater than 0.

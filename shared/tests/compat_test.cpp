@@ -41,13 +41,36 @@ TEST_P(CompatTest, CompareNoCaseOrdersAsTheFileSystem) {
 }
 
 TEST_P(CompatTest, TickCountRunsWithTheSystemClock) {
+    const DWORD before = GetTickCount();
     const ULONGLONG a = TickCount64();
-    Sleep(50);
+    Sleep(200);
     const ULONGLONG b = TickCount64();
-    EXPECT_GE(b - a, 40u);
-    EXPECT_LT(b - a, 5000u);
+    const DWORD after = GetTickCount();
+    EXPECT_LE(a, b);
+    // Both clocks tick together (Wine's tick count moves in steps of several milliseconds).
+    EXPECT_LE(b - a, static_cast<ULONGLONG>(after - before) + 20);
+    EXPECT_GE(b - a + 20, static_cast<ULONGLONG>(after - before));
+    EXPECT_GE(b - a, 150u);
     // The low part is GetTickCount itself.
-    EXPECT_LT(GetTickCount() - static_cast<DWORD>(b), 1000u);
+    EXPECT_LT(after - static_cast<DWORD>(b), 1000u);
+}
+
+TEST(CompatTickCount, XpPathCarriesEachWrapIntoTheHighPart) {
+    struct Case {
+        ULONGLONG last;
+        DWORD now;
+        ULONGLONG expected;
+    } cases[] = {
+        {0, 5, 5},
+        {5, 5, 5},
+        {0xFFFFFF00ull, 0xFFFFFFFFu, 0xFFFFFFFFull},
+        {0xFFFFFF00ull, 0x10u, 0x100000010ull},        // the counter wrapped
+        {0x100000010ull, 0x20u, 0x100000020ull},       // after a wrap the high part stays
+        {0x2FFFFFFF0ull, 0x3u, 0x300000003ull},        // a second wrap
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ExtendTickCount(c.last, c.now), c.expected) << std::hex << c.last << " then " << c.now;
+    }
 }
 
 TEST_P(CompatTest, Ipv4TextIsDottedDecimal) {
