@@ -51,6 +51,7 @@ std::wstring PeerAddress(const sockaddr_in& peer) {
 void Refuse(UniqueSocket connection) {
     linger hard{1, 0};
     setsockopt(connection.get(), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof hard);
+    connection.reset();  // with a zero linger the close is the reset
 }
 
 }  // namespace
