@@ -123,9 +123,7 @@ void Form::Destroy() {
         DestroyWindow(h);  // WM_NCDESTROY clears hwnd_
         hwnd_ = nullptr;
     }
-    for (auto& [_, f] : fonts_) DeleteObject(f);
     fonts_.clear();
-    for (auto& [_, b] : brushes_) DeleteObject(b);
     brushes_.clear();
 }
 
@@ -147,23 +145,23 @@ HFONT Form::FontFor(const FontSpec& requested) {
     if (!font.face) font = FontSpec{L"MS Shell Dlg", 8.25, false};
     std::wstring key = std::wstring(font.face) + L"|" + std::to_wstring(font.points) + (font.bold ? L"|b" : L"");
     auto it = fonts_.find(key);
-    if (it != fonts_.end()) return it->second;
+    if (it != fonts_.end()) return it->second.get();
     LOGFONTW lf{};
     lf.lfHeight = -static_cast<LONG>(std::lround(font.points * ScreenDpi(LOGPIXELSY) / 72.0));
     lf.lfWeight = font.bold ? FW_BOLD : FW_NORMAL;
     lf.lfCharSet = DEFAULT_CHARSET;
     lstrcpynW(lf.lfFaceName, font.face, LF_FACESIZE);
-    HFONT f = CreateFontIndirectW(&lf);
-    fonts_[key] = f;
-    return f;
+    UniqueFont& f = fonts_[key];
+    f.reset(CreateFontIndirectW(&lf));
+    return f.get();
 }
 
 HBRUSH Form::BrushFor(COLORREF color) {
     auto it = brushes_.find(color);
-    if (it != brushes_.end()) return it->second;
-    HBRUSH b = CreateSolidBrush(color);
-    brushes_[color] = b;
-    return b;
+    if (it != brushes_.end()) return it->second.get();
+    UniqueBrush& b = brushes_[color];
+    b.reset(CreateSolidBrush(color));
+    return b.get();
 }
 
 void Form::CreateControls() {

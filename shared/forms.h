@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "shared/win_handles.h"
+
 namespace tovra::forms {
 
 // ---- Measures ---------------------------------------------------------------------------------
@@ -151,8 +153,9 @@ private:
     HMENU menu_ = nullptr;
     const FormSpec* layout_ = nullptr;
     std::map<int, const ControlSpec*> byId_;
-    std::map<std::wstring, HFONT> fonts_;
-    std::map<COLORREF, HBRUSH> brushes_;
+    // Deleted only after the window and its controls, which select them, are gone.
+    std::map<std::wstring, UniqueFont> fonts_;
+    std::map<COLORREF, UniqueBrush> brushes_;
 };
 
 // ---- Message loop -----------------------------------------------------------------------------

@@ -134,13 +134,17 @@ struct HtmlView::Impl {
 
 bool HtmlView::Impl::CreateBrowser() {
     if (FAILED(oleInit)) return false;  // e.g. a multithreaded apartment: no control can be hosted
-    // atl.dll stays loaded for the life of the process: its window class keeps pointing into it.
-    HMODULE atl = LoadLibraryW(L"atl.dll");
+    UniqueModule atl(LoadLibraryW(L"atl.dll"));
     if (!atl) return false;
-    auto init = reinterpret_cast<AtlAxWinInitFn>(reinterpret_cast<void*>(GetProcAddress(atl, "AtlAxWinInit")));
+    auto init =
+        reinterpret_cast<AtlAxWinInitFn>(reinterpret_cast<void*>(GetProcAddress(atl.get(), "AtlAxWinInit")));
     auto getControl =
-        reinterpret_cast<AtlAxGetControlFn>(reinterpret_cast<void*>(GetProcAddress(atl, "AtlAxGetControl")));
-    if (!init || !getControl || !init()) return false;
+        reinterpret_cast<AtlAxGetControlFn>(reinterpret_cast<void*>(GetProcAddress(atl.get(), "AtlAxGetControl")));
+    if (!init || !getControl) return false;  // not the library we need: let it go again
+    // Once initialised, atl.dll stays loaded for the life of the process: its window class keeps
+    // pointing into it.
+    atl.release();
+    if (!init()) return false;
     host = CreateWindowExW(0, L"AtlAxWin", L"Shell.Explorer.2", WS_CHILD | WS_VISIBLE | WS_TABSTOP, rc.left,
                            rc.top, rc.right - rc.left, rc.bottom - rc.top, parent,
                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "shared/win_handles.h"
+
 namespace tovra {
 namespace {
 
@@ -10,15 +12,14 @@ constexpr REGSAM kWriteAccess = 0x3F;
 
 void SaveSettingUnder(HKEY root, const std::string& section, const std::string& key,
                       const std::string& setting) {
-    HKEY k = nullptr;
+    UniqueKey k;
     if (RegCreateKeyExA(root, section.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, kWriteAccess,
-                        nullptr, &k, nullptr) != ERROR_SUCCESS) {
+                        nullptr, k.put(), nullptr) != ERROR_SUCCESS) {
         return;
     }
     // The terminating NUL is part of the stored data, so an empty setting stays an empty string.
-    RegSetValueExA(k, key.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(setting.c_str()),
+    RegSetValueExA(k.get(), key.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(setting.c_str()),
                    static_cast<DWORD>(setting.size() + 1));
-    RegCloseKey(k);
 }
 
 }  // namespace

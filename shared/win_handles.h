@@ -1,5 +1,7 @@
 // Small RAII owners for the Win32 handle kinds the suite uses.
 #pragma once
+// Winsock 2 before <windows.h>, as it wants; the suite builds lean, so windows.h brings no winsock.h.
+#include <winsock2.h>
 #include <windows.h>
 #include <objbase.h>
 #include <utility>
@@ -54,17 +56,38 @@ struct RegKeyTraits {
     static bool valid(HKEY h) { return h != nullptr; }
     static void close(HKEY h) { ::RegCloseKey(h); }
 };
-struct GdiObjectTraits {
-    using handle_type = HGDIOBJ;
-    static HGDIOBJ invalid() { return nullptr; }
-    static bool valid(HGDIOBJ h) { return h != nullptr; }
-    static void close(HGDIOBJ h) { ::DeleteObject(h); }
+// Typed, so that a font or a brush comes back as what it is.
+template <typename T>
+struct GdiTraits {
+    using handle_type = T;
+    static T invalid() { return nullptr; }
+    static bool valid(T h) { return h != nullptr; }
+    static void close(T h) { ::DeleteObject(h); }
+};
+using GdiObjectTraits = GdiTraits<HGDIOBJ>;
+// A library loaded at run time; a module that must stay loaded is released on purpose.
+struct ModuleTraits {
+    using handle_type = HMODULE;
+    static HMODULE invalid() { return nullptr; }
+    static bool valid(HMODULE h) { return h != nullptr; }
+    static void close(HMODULE h) { ::FreeLibrary(h); }
+};
+// 0 is a valid socket; only INVALID_SOCKET means "none".
+struct SocketTraits {
+    using handle_type = SOCKET;
+    static SOCKET invalid() { return INVALID_SOCKET; }
+    static bool valid(SOCKET s) { return s != INVALID_SOCKET; }
+    static void close(SOCKET s) { ::closesocket(s); }
 };
 
 using UniqueHandle = UniqueHandleT<KernelHandleTraits>;
 using UniqueFind = UniqueHandleT<FindHandleTraits>;
 using UniqueKey = UniqueHandleT<RegKeyTraits>;
 using UniqueGdiObject = UniqueHandleT<GdiObjectTraits>;
+using UniqueFont = UniqueHandleT<GdiTraits<HFONT>>;
+using UniqueBrush = UniqueHandleT<GdiTraits<HBRUSH>>;
+using UniqueModule = UniqueHandleT<ModuleTraits>;
+using UniqueSocket = UniqueHandleT<SocketTraits>;
 
 // Counted COM pointer: AddRef/Release live here and nowhere else.
 template <typename T>

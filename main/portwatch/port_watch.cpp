@@ -3,6 +3,7 @@
 #include <ws2tcpip.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "shared/compat.h"
 #include "shared/message_box.h"
@@ -47,10 +48,10 @@ std::wstring PeerAddress(const sockaddr_in& peer) {
 }
 
 // Ends a connection without serving it: no byte is read or sent, the peer sees a reset.
-void Refuse(SOCKET connection) {
+void Refuse(UniqueSocket connection) {
     linger hard{1, 0};
-    setsockopt(connection, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof hard);
-    closesocket(connection);
+    setsockopt(connection.get(), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof hard);
+    connection.reset();  // with a zero linger the close is the reset
 }
 
 }  // namespace
@@ -63,7 +64,6 @@ std::wstring WarningText(size_t index, const std::wstring& address) {
 }
 
 PortWatch::PortWatch(HWND owner, UINT socketMessage) : owner_(owner), message_(socketMessage) {
-    sockets_.fill(INVALID_SOCKET);
     WSADATA data{};
     wsaStarted_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
 }
@@ -88,33 +88,29 @@ void PortWatch::Listen(size_t index) {
     if (Listening(index)) return;  // already listening: stays so
     failed_[index] = true;
     if (!wsaStarted_) return;
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET) return;
+    UniqueSocket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    if (!s) return;
     // No other program may take over a watched port while we hold it.
     BOOL exclusive = TRUE;
-    setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive), sizeof exclusive);
+    setsockopt(s.get(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
+               sizeof exclusive);
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = htonl(INADDR_ANY);
     local.sin_port = htons(kWatchers[index].port);
-    if (bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 || listen(s, SOMAXCONN) != 0 ||
-        WSAAsyncSelect(s, owner_, message_, FD_ACCEPT) != 0) {
-        closesocket(s);
+    if (bind(s.get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
+        listen(s.get(), SOMAXCONN) != 0 || WSAAsyncSelect(s.get(), owner_, message_, FD_ACCEPT) != 0) {
         return;
     }
-    sockets_[index] = s;
+    sockets_[index] = std::move(s);
     failed_[index] = false;
 }
 
-void PortWatch::Close(size_t index) {
-    if (sockets_[index] == INVALID_SOCKET) return;
-    closesocket(sockets_[index]);
-    sockets_[index] = INVALID_SOCKET;
-}
+void PortWatch::Close(size_t index) { sockets_[index].reset(); }
 
 size_t PortWatch::ListeningCount() const {
     return static_cast<size_t>(std::count_if(sockets_.begin(), sockets_.end(),
-                                             [](SOCKET s) { return s != INVALID_SOCKET; }));
+                                             [](const UniqueSocket& s) { return s.valid(); }));
 }
 
 std::vector<unsigned short> PortWatch::UnwatchedPorts() const {
@@ -145,7 +141,7 @@ std::wstring PortWatch::UnwatchedTip() const {
 int PortWatch::IndexOf(SOCKET s) const {
     if (s == INVALID_SOCKET) return -1;
     for (size_t i = 0; i < kWatcherCount; ++i)
-        if (sockets_[i] == s) return static_cast<int>(i);
+        if (sockets_[i].get() == s) return static_cast<int>(i);
     return -1;
 }
 
@@ -171,11 +167,11 @@ bool PortWatch::OnSocketMessage(WPARAM wp, LPARAM lp) {
 void PortWatch::Warn(size_t index) {
     sockaddr_in peer{};
     int len = sizeof peer;
-    SOCKET connection = accept(sockets_[index], reinterpret_cast<sockaddr*>(&peer), &len);
-    if (connection == INVALID_SOCKET) return;  // nothing waiting any more
+    UniqueSocket connection(accept(sockets_[index].get(), reinterpret_cast<sockaddr*>(&peer), &len));
+    if (!connection) return;  // nothing waiting any more
     // Windows hands the listener's notices on to the accepted socket; it is closed at once, so
     // any such notice names a socket that is no watcher and is dropped.
-    Refuse(connection);
+    Refuse(std::move(connection));
     std::wstring address = PeerAddress(peer);
     if (address.empty()) return;
     const WatcherSpec& w = kWatchers[index];
@@ -193,7 +189,7 @@ void PortWatch::QueueNext() {
         pending_.pop_front();
         isPending_[next] = false;
         if (!Listening(next)) continue;
-        PostMessageW(owner_, message_, static_cast<WPARAM>(sockets_[next]), WSAMAKESELECTREPLY(FD_ACCEPT, 0));
+        PostMessageW(owner_, message_, static_cast<WPARAM>(sockets_[next].get()), WSAMAKESELECTREPLY(FD_ACCEPT, 0));
         return;
     }
 }

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "shared/win_handles.h"
+
 namespace tovra::portwatch {
 
 struct WatcherSpec {
@@ -45,7 +47,7 @@ public:
     // The owner's window procedure hands socketMessage here. Returns true when it was ours.
     bool OnSocketMessage(WPARAM wp, LPARAM lp);
 
-    bool Listening(size_t index) const { return sockets_[index] != INVALID_SOCKET; }
+    bool Listening(size_t index) const { return sockets_[index].valid(); }
     size_t ListeningCount() const;
     // Ports that should be watched but are not (taken by another program, refused by the system),
     // in watcher order, each once. A port an earlier watcher of ours already holds is not listed.
@@ -66,7 +68,8 @@ private:
     HWND owner_;
     UINT message_;
     bool wsaStarted_ = false;
-    std::array<SOCKET, kWatcherCount> sockets_;
+    // Closed before WSACleanup: the destructor closes them itself.
+    std::array<UniqueSocket, kWatcherCount> sockets_;
     std::array<bool, kWatcherCount> failed_{};
     // Watchers whose requests arrived while a warning was open, in arrival order, each once.
     std::deque<size_t> pending_;

@@ -72,18 +72,18 @@ void DeleteAllEntries(UrlCacheApi& cache) {
 }  // namespace
 
 WinInetUrlCache::WinInetUrlCache() : module_(LoadLibraryW(L"wininet.dll")) {
-    Bind(module_, "FindFirstUrlCacheGroup", findFirstGroup_);
-    Bind(module_, "FindNextUrlCacheGroup", findNextGroup_);
-    Bind(module_, "DeleteUrlCacheGroup", deleteGroup_);
-    Bind(module_, "FindFirstUrlCacheEntryA", findFirstEntry_);
-    Bind(module_, "FindNextUrlCacheEntryA", findNextEntry_);
-    Bind(module_, "DeleteUrlCacheEntryA", deleteEntry_);
-    Bind(module_, "FindCloseUrlCache", findClose_);
+    HMODULE m = module_.get();
+    Bind(m, "FindFirstUrlCacheGroup", findFirstGroup_);
+    Bind(m, "FindNextUrlCacheGroup", findNextGroup_);
+    Bind(m, "DeleteUrlCacheGroup", deleteGroup_);
+    Bind(m, "FindFirstUrlCacheEntryA", findFirstEntry_);
+    Bind(m, "FindNextUrlCacheEntryA", findNextEntry_);
+    Bind(m, "DeleteUrlCacheEntryA", deleteEntry_);
+    Bind(m, "FindCloseUrlCache", findClose_);
 }
 
-WinInetUrlCache::~WinInetUrlCache() {
-    if (module_) FreeLibrary(module_);
-}
+// The bound functions point into the module, which goes last, with the object.
+WinInetUrlCache::~WinInetUrlCache() = default;
 
 std::optional<HANDLE> WinInetUrlCache::FindFirstGroup(GROUPID* id) {
     if (!findFirstGroup_) return std::nullopt;

@@ -5,6 +5,8 @@
 
 #include <optional>
 
+#include "shared/win_handles.h"
+
 namespace tovra::washer {
 
 // The URL-cache operations the clearing needs. Each call leaves its reason for failing in the
@@ -40,7 +42,7 @@ public:
     void FindClose(HANDLE search) override;
 
 private:
-    HMODULE module_ = nullptr;
+    UniqueModule module_;
     decltype(&::FindFirstUrlCacheGroup) findFirstGroup_ = nullptr;
     decltype(&::FindNextUrlCacheGroup) findNextGroup_ = nullptr;
     decltype(&::DeleteUrlCacheGroup) deleteGroup_ = nullptr;

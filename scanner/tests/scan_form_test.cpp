@@ -165,41 +165,61 @@ TEST_F(ScanFormTest, TheResizeRule) {
     HWND h = form.hwnd();
     HWND list = form.Control(ScanForm::LstResults);
     HWND bar = form.Control(ScanForm::StatusBar);
-    auto check = [&](const char* what) {
-        RECT w{}, b{};
-        GetWindowRect(h, &w);
-        GetWindowRect(bar, &b);
-        double width = tovra::forms::PixelsToTwipsX(w.right - w.left);
-        double height = tovra::forms::PixelsToTwipsY(w.bottom - w.top);
-        double barHeight = tovra::forms::PixelsToTwipsY(b.bottom - b.top);
+    // The sizes below are pixels of the test prefix: 96 dots an inch, a status bar 27 pixels high.
+    RECT b{};
+    GetWindowRect(bar, &b);
+    ASSERT_EQ(tovra::forms::TwipsToPixelsX(1440), 96) << "the table is for 96 DPI";
+    ASSERT_EQ(b.bottom - b.top, 27) << "the table is for a status bar 27 pixels high";
+    auto placed = [&] {
         RECT r = RectIn(h, list);
-        EXPECT_EQ(r.left, 0) << what;
-        EXPECT_EQ(r.top, tovra::forms::TwipsToPixelsY(1680)) << what;
-        EXPECT_EQ(r.right - r.left, std::max(0, tovra::forms::TwipsToPixelsX(width - 200))) << what;
-        EXPECT_EQ(r.bottom - r.top, std::max(0, tovra::forms::TwipsToPixelsY(height - barHeight - 1680 - 300)))
-            << what;
+        return std::vector<LONG>{r.left, r.top, r.right - r.left, r.bottom - r.top};
+    };
+    auto spans = [&](const char* what) {
+        RECT w{}, client{};
+        GetWindowRect(h, &w);
+        GetClientRect(h, &client);
         int parts[4] = {};
         ASSERT_EQ(SendMessageW(bar, SB_GETPARTS, 4, reinterpret_cast<LPARAM>(parts)), 1) << what;
         EXPECT_EQ(parts[0], w.right - w.left) << what;  // the panel spans the window
-        RECT client{};
-        GetClientRect(h, &client);
         EXPECT_EQ(RectIn(h, bar).right, client.right) << what;
     };
-    check("as designed");
+    // Shown as designed, the rule has already run: the list is where a resize to that size puts it.
+    spans("as designed");
+    const std::vector<LONG> designed = placed();
+    RECT w{};
+    GetWindowRect(h, &w);
+    SetWindowPos(h, nullptr, 0, 0, w.right - w.left + 40, w.bottom - w.top + 40, SWP_NOMOVE | SWP_NOZORDER);
+    SetWindowPos(h, nullptr, 0, 0, w.right - w.left, w.bottom - w.top, SWP_NOMOVE | SWP_NOZORDER);
+    EXPECT_EQ(placed(), designed);
+    EXPECT_GT(designed[2], 0) << "the list was laid out at the first show";
+
+    // Width - 200 twips, height - the bar - 1680 - 300 twips, never below nothing; at 96 DPI a
+    // pixel is 15 twips.
     struct Size {
         const char* what;
         int cx, cy;
-    } sizes[] = {{"enlarged", 900, 700}, {"wide and low", 1200, 160}, {"tiny", 20, 20}, {"back", 640, 480}};
+        LONG width, height;  // the list's
+    } sizes[] = {
+        {"enlarged", 900, 700, 887, 541},
+        {"wide and low", 1200, 160, 1187, 1},
+        {"just no height", 1200, 159, 1187, 0},
+        {"lower", 1200, 140, 1187, 0},
+        {"tiny", 116, 27, 103, 0},  // the smallest window the system allows
+        {"narrow", 140, 400, 127, 241},
+        {"back", 640, 480, 627, 321},
+    };
     for (const Size& s : sizes) {
         SetWindowPos(h, nullptr, 0, 0, s.cx, s.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-        check(s.what);
+        GetWindowRect(h, &w);
+        ASSERT_EQ(w.right - w.left, s.cx) << s.what;
+        ASSERT_EQ(w.bottom - w.top, s.cy) << s.what;
+        EXPECT_EQ(placed(), (std::vector<LONG>{0, 112, s.width, s.height})) << s.what;
+        spans(s.what);
     }
-    RECT before = RectIn(h, list);
     ShowWindow(h, SW_MINIMIZE);
     ShowWindow(h, SW_RESTORE);
-    RECT after = RectIn(h, list);
-    EXPECT_EQ(after.right - after.left, before.right - before.left);
-    check("restored");
+    EXPECT_EQ(placed(), (std::vector<LONG>{0, 112, 627, 321})) << "restored";
+    spans("restored");
 }
 
 TEST_F(ScanFormTest, ScansTheShippedListOnTheTickedDrive) {

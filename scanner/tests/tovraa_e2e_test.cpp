@@ -249,35 +249,61 @@ TEST_F(TovraaE2eTest, TheResizeRule) {
     WriteList("");
     Start(L"C");
     HWND list = Ctl(kLstResults), bar = Ctl(kStatusBar);
-    auto check = [&](const char* what) {
-        RECT w{}, b{}, l{}, client{};
-        GetWindowRect(top_, &w);
-        GetWindowRect(bar, &b);
+    auto settle = [&] { return SendMessageTimeoutW(top_, WM_NULL, 0, 0, SMTO_BLOCK, kWait, nullptr) != 0; };
+    auto listSize = [&] {
+        RECT l{};
         GetWindowRect(list, &l);
+        return std::vector<LONG>{l.right - l.left, l.bottom - l.top};
+    };
+    auto spans = [&](const char* what) {
+        RECT b{}, client{};
+        GetWindowRect(bar, &b);
         GetClientRect(top_, &client);
-        // In twips: width - 200, height - the bar's height - 1680 - 300; never below nothing.
-        double width = PixelsToTwipsX(w.right - w.left), height = PixelsToTwipsY(w.bottom - w.top);
-        double barHeight = PixelsToTwipsY(b.bottom - b.top);
-        EXPECT_EQ(l.right - l.left, std::max(0, TwipsToPixelsX(width - 200))) << what;
-        EXPECT_EQ(l.bottom - l.top, std::max(0, TwipsToPixelsY(height - barHeight - 1680 - 300))) << what;
         EXPECT_EQ(b.right - b.left, client.right) << what << ": the status bar spans the window";
     };
-    SendMessageTimeoutW(top_, WM_NULL, 0, 0, SMTO_BLOCK, kWait, nullptr);
-    check("as designed");
+    ASSERT_TRUE(settle());
+    // The sizes below are pixels of the test prefix: 96 dots an inch, a status bar 27 pixels high.
+    RECT b{};
+    GetWindowRect(bar, &b);
+    ASSERT_EQ(TwipsToPixelsX(1440), 96) << "the table is for 96 DPI";
+    ASSERT_EQ(b.bottom - b.top, 27) << "the table is for a status bar 27 pixels high";
+    // As designed the rule has already run: the list is where a resize to that size puts it.
+    spans("as designed");
+    const std::vector<LONG> designed = listSize();
+    RECT w{};
+    GetWindowRect(top_, &w);
+    SetWindowPos(top_, nullptr, 0, 0, w.right - w.left + 40, w.bottom - w.top + 40, SWP_NOMOVE | SWP_NOZORDER);
+    SetWindowPos(top_, nullptr, 0, 0, w.right - w.left, w.bottom - w.top, SWP_NOMOVE | SWP_NOZORDER);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(listSize(), designed);
+    EXPECT_GT(designed[0], 0) << "the list was laid out at the first show";
+
+    // Width - 200 twips, height - the bar - 1680 - 300 twips, never below nothing; at 96 DPI a
+    // pixel is 15 twips.
     struct Size {
         const char* what;
         int cx, cy;
-    } sizes[] = {{"enlarged", 1000, 800}, {"tiny", 10, 10}, {"again", 700, 500}};
+        LONG width, height;  // the list's
+    } sizes[] = {
+        {"enlarged", 1000, 800, 987, 641},
+        {"tiny", 116, 27, 103, 0},  // the smallest window the system allows
+        {"again", 700, 500, 687, 341},
+    };
     for (const Size& s : sizes) {
         SetWindowPos(top_, nullptr, 0, 0, s.cx, s.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-        ASSERT_TRUE(SendMessageTimeoutW(top_, WM_NULL, 0, 0, SMTO_BLOCK, kWait, nullptr)) << s.what;
-        check(s.what);
+        ASSERT_TRUE(settle()) << s.what;
+        GetWindowRect(top_, &w);
+        ASSERT_EQ(w.right - w.left, s.cx) << s.what;
+        ASSERT_EQ(w.bottom - w.top, s.cy) << s.what;
+        EXPECT_EQ(listSize(), (std::vector<LONG>{s.width, s.height})) << s.what;
+        spans(s.what);
     }
     ShowWindow(top_, SW_MINIMIZE);
     ShowWindow(top_, SW_RESTORE);
-    ASSERT_TRUE(SendMessageTimeoutW(top_, WM_NULL, 0, 0, SMTO_BLOCK, kWait, nullptr));
+    ASSERT_TRUE(settle());
     EXPECT_TRUE(app_.Running());
-    check("restored");
+    EXPECT_EQ(listSize(), (std::vector<LONG>{687, 341})) << "restored";
+    spans("restored");
     ExitAndWait();
 }
 

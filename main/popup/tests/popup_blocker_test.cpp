@@ -4,8 +4,9 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <exdisp.h>
+#include <ocidl.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,44 @@ std::vector<HWND> VisibleWindowsOfThisProcess() {
     return found;
 }
 
+// What the system's window list offers, asked directly: whether it can be made, whether it
+// offers its notices, and how many of the windows it lists are browsers.
+struct ShellListOffer {
+    bool made = false;
+    bool notices = false;
+    long browsers = 0;
+};
+
+ShellListOffer SystemShellList() {
+    ShellListOffer offer;
+    ComPtr<IShellWindows> list;
+    if (FAILED(::CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_ALL, IID_IShellWindows, list.put_void())) ||
+        !list) {
+        return offer;
+    }
+    offer.made = true;
+    if (auto container = list.As<IConnectionPointContainer>(IID_IConnectionPointContainer)) {
+        ComPtr<IConnectionPoint> point;
+        offer.notices = SUCCEEDED(container->FindConnectionPoint(DIID_DShellWindowsEvents, point.put())) && point;
+    }
+    ComPtr<IUnknown> unknown;
+    ComPtr<IEnumVARIANT> items;
+    if (SUCCEEDED(list->_NewEnum(unknown.put())) && unknown) items = unknown.As<IEnumVARIANT>(IID_IEnumVARIANT);
+    while (items) {
+        VARIANT item;
+        VariantInit(&item);
+        ULONG fetched = 0;
+        if (items->Next(1, &item, &fetched) != S_OK || fetched != 1) break;
+        if (item.vt == VT_DISPATCH && item.pdispVal) {
+            ComPtr<IWebBrowser2> browser;
+            if (SUCCEEDED(item.pdispVal->QueryInterface(IID_IWebBrowser2, browser.put_void())) && browser)
+                ++offer.browsers;
+        }
+        VariantClear(&item);
+    }
+    return offer;
+}
+
 // The platform's own window list (under Wine it lists nothing and raises no notices): the main
 // window's start must go through quietly and leave the blocker's switch working.
 TEST(CreateWatcherTest, RealShellWindowListStartsQuietly) {
@@ -74,9 +113,12 @@ TEST(CreateWatcherTest, RealShellWindowListStartsQuietly) {
     std::shared_ptr<cIEWindows> watcher = Watcher();
     ASSERT_TRUE(watcher);
     EXPECT_FALSE(watcher->bRefreshing());
-    EXPECT_GE(watcher->Count(), 0);
-    std::printf("real shell list: %s, subscribed: %s, windows: %ld\n", watcher->winShell() ? "made" : "not made",
-                watcher->SubscribedToShell() ? "yes" : "no", watcher->Count());
+    // The watcher holds what the system's own list offers: the list where the system makes one,
+    // its notices where it offers them, one sink per browser window it lists.
+    const ShellListOffer offer = SystemShellList();
+    EXPECT_EQ(static_cast<bool>(watcher->winShell()), offer.made);
+    EXPECT_EQ(watcher->SubscribedToShell(), offer.notices);
+    EXPECT_EQ(watcher->Count(), offer.browsers);
     EXPECT_TRUE(bBlockerOn);
     EXPECT_EQ(ToggleBlocker(L"Stop").button, std::wstring(L"Start"));
     EXPECT_FALSE(bBlockerOn);

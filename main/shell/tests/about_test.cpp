@@ -72,14 +72,33 @@ TEST(AboutTest, TheBoxAsDesignedPlacedAtAThirdAndNeverEmpty) {
     EXPECT_NEAR(r.left, tovra::forms::TwipsToPixelsX(want.left), 1);
     EXPECT_NEAR(r.top, tovra::forms::TwipsToPixelsY(want.top), 1);
 
-    // Wine has no HTML engine: the page's text shows instead, in the page's place.
+    // The page area, the browser or the page's text, stands in its place: 240, 720, 4215 by 1095.
     HWND page = GetDlgItem(about.hwnd(), brwWebBrowser);
-    if (!page) page = GetWindow(about.hwnd(), GW_CHILD);
-    if (!about.PageInBrowser()) {
+    ASSERT_NE(page, nullptr) << "no page area";
+    EXPECT_TRUE(IsWindowVisible(page));
+    RECT area{};
+    GetWindowRect(page, &area);
+    MapWindowPoints(nullptr, about.hwnd(), reinterpret_cast<POINT*>(&area), 2);
+    EXPECT_NEAR(area.left, tovra::forms::TwipsToPixelsX(240), 1);
+    EXPECT_NEAR(area.top, tovra::forms::TwipsToPixelsY(720), 1);
+    EXPECT_NEAR(area.right - area.left, tovra::forms::TwipsToPixelsX(4215), 1);
+    EXPECT_NEAR(area.bottom - area.top, tovra::forms::TwipsToPixelsY(1095), 1);
+    wchar_t kind[64] = {};
+    GetClassNameW(page, kind, 64);
+    if (about.PageInBrowser()) {
+        EXPECT_STREQ(kind, L"AtlAxWin") << "the browser's host holds the page";
+        EXPECT_EQ(about.PageText(), L"");
+    } else {
+        // Wine has no HTML engine: the page's words show instead, without a tag.
+        EXPECT_EQ(lstrcmpiW(kind, L"Edit"), 0) << kind;
         std::wstring text = about.PageText();
         EXPECT_NE(text.find(L"Tovra Internet Security provides maximum security"), std::wstring::npos);
         EXPECT_NE(text.find(L"support@quorelsoft.com"), std::wstring::npos);
         EXPECT_EQ(text.find(L'<'), std::wstring::npos);
+        EXPECT_EQ(text.find(L"About Tovra Internet Security"), std::wstring::npos) << "the title is no text";
+        wchar_t shown[1024] = {};
+        GetWindowTextW(page, shown, 1024);
+        EXPECT_EQ(shown, text) << "the text is what the page area shows";
     }
 }
 

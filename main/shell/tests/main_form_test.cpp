@@ -267,6 +267,23 @@ TEST_F(MainFormTest, TheRealLauncherReportsAMissingScanner) {
     // Nothing is installed in the test prefix: the real start fails and the box names the path.
     ASSERT_EQ(GetFileAttributesW(kScannerPath), INVALID_FILE_ATTRIBUTES);
     EXPECT_FALSE(SystemLauncher().Start(Quoted(kScannerPath), SW_SHOWNORMAL));
+
+    // The same through the window, which starts it with the system's own launcher.
+    form.reset();
+    MainForm::Seams seams;
+    seams.endProgram = [this] { events.push_back("end"); };
+    seams.trayNotify = [](DWORD, TrayRecord&) { return TRUE; };
+    form = std::make_unique<MainForm>(std::move(seams));
+    ASSERT_TRUE(form->Load());
+    tovra::ScriptedMessageBoxes boxes;
+    Command(mnuScan);
+    ASSERT_EQ(boxes.calls().size(), 1u);
+    EXPECT_EQ(boxes.calls()[0].title, L"Tovra Internet Security 1.0");
+    EXPECT_EQ(boxes.calls()[0].text, L"The virus scanner could not be started:\r\nC:\\Program Files\\Tovra\\tovraa.exe");
+    EXPECT_EQ(boxes.calls()[0].buttons(), static_cast<UINT>(MB_OK));
+    EXPECT_EQ(boxes.calls()[0].owner, form->hwnd());
+    EXPECT_TRUE(launcher.started.empty()) << "the fake launcher is not asked";
+    EXPECT_TRUE(IsWindow(form->hwnd())) << "the program goes on";
 }
 
 TEST_F(MainFormTest, UpdateOpensTheDownloadAddressWhereTheUserSeesIt) {
