@@ -155,8 +155,8 @@ bool HtmlView::Impl::CreateBrowser() {
     auto registered = [atl] {
         WNDCLASSEXW wc{};
         wc.cbSize = sizeof wc;
-        return GetClassInfoExW(atl, L"AtlAxWin", &wc) || GetClassInfoExW(GetModuleHandleW(nullptr), L"AtlAxWin", &wc) ||
-               GetClassInfoExW(nullptr, L"AtlAxWin", &wc);
+        return GetClassInfoExW(atl, L"AtlAxWin", &wc) || GetClassInfoExW(nullptr, L"AtlAxWin", &wc) ||
+               GetClassInfoExW(GetModuleHandleW(nullptr), L"AtlAxWin", &wc);
     };
     if (!init || !getControl || (!init() && !registered())) return false;
     host = CreateWindowExW(0, L"AtlAxWin", L"Shell.Explorer.2", WS_CHILD | WS_VISIBLE | WS_TABSTOP, rc.left,

@@ -110,9 +110,9 @@ bool MainForm::Load() {
 
 void MainForm::Form_Load() {
     Step([] { popup::bBlockerOn = true; });
-    // The watcher's first rebuild asks the shell's own process for its window list (and under
-    // Wine that process is the desktop's). It runs from the message loop once the window is
-    // shown, so neither the load nor the window's first appearance waits on another process.
+    // The watcher's first rebuild asks the shell's own process for its window list and attaches
+    // to browsers in other processes. It runs from the message loop once the window is shown, so
+    // neither the load nor the window's first appearance waits on another process.
     Step([this] { PostMessageW(hwnd(), kStartWatcherMessage, 0, 0); });
     Step([this] { SetWindowPos(hwnd(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE); });
     Step([this] {

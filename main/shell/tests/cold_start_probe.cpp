@@ -83,7 +83,8 @@ int Check() {
         if (SendMessageTimeoutW(label, WM_GETTEXT, 64, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 5000, &n))
             firewall = text;
     }
-    const bool ok = tovra.size() == 1 && main && IsWindowVisible(main) && (firewall == L"Stopped" || firewall == L"Running");
+    const bool answers = firewall == L"Stopped" || firewall == L"Running";
+    const bool ok = tovra.size() == 1 && main && IsWindowVisible(main) && answers;
     std::printf("tovra=%u tovra-threads=%lu window=%s visible=%d firewall=\"%ls\" explorer=%u explorer-threads=%lu\n",
                 static_cast<unsigned>(tovra.size()), tovra.empty() ? 0ul : tovra[0].threads, main ? "found" : "none",
                 main ? static_cast<int>(IsWindowVisible(main)) : 0, firewall.c_str(),
@@ -126,7 +127,8 @@ int Ports() {
 int wmain(int argc, wchar_t** argv) {
     if (argc >= 2 && std::wcscmp(argv[1], L"ports") == 0) return Ports();
     if (argc >= 2 && std::wcscmp(argv[1], L"check") == 0) return Check();
-    if (argc >= 3 && std::wcscmp(argv[1], L"knock") == 0) return Knock(static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)));
+    if (argc >= 3 && std::wcscmp(argv[1], L"knock") == 0)
+        return Knock(static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)));
     std::fprintf(stderr, "usage: cold_start_probe ports | check | knock MS\n");
     return 2;
 }

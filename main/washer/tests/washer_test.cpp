@@ -269,7 +269,8 @@ TEST_F(WashingRunTest, IEDefaultChosenDuringASweepAsksNothing) {
     cls.hInstance = GetModuleHandleW(nullptr);
     cls.lpszClassName = L"TovraWasherTestEvents";
     RegisterClassW(&cls);
-    HWND window = CreateWindowExW(0, cls.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, cls.hInstance, nullptr);
+    HWND window =
+        CreateWindowExW(0, cls.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, cls.hInstance, nullptr);
     ASSERT_NE(window, nullptr);
 
     Washer washer(view_);
