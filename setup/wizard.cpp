@@ -139,11 +139,11 @@ bool SelectionForm::OnMessage(UINT msg, WPARAM wp, LPARAM, LRESULT* result) {
 // ---- frmAgree ---------------------------------------------------------------------------------
 const FormSpec& AgreeForm::Layout() { return kAgreeForm; }
 
-void AgreeForm::Form_Load() {
+bool AgreeForm::Form_Load() {
     RECT area{forms::TwipsToPixelsX(kBrowserLeft), forms::TwipsToPixelsY(kBrowserTop),
               forms::TwipsToPixelsX(kBrowserLeft + kBrowserWidth), forms::TwipsToPixelsY(kBrowserTop + kBrowserHeight)};
     view_.Create(hwnd(), brwWebBrowser, area);
-    view_.Load(LicenceHtml());
+    return view_.Load(LicenceHtml()) && created();
 }
 
 void AgreeForm::cmdExitA_Click() { Hide(); }
@@ -256,7 +256,9 @@ void SetupWizard::ShowLicence() {
     if (!agree_.created()) {
         if (!agree_.Create(AgreeForm::Layout())) return;
         agree_.CenterOnScreen();
-        agree_.Form_Load();
+        // The licence's load lets events run (the window is not shown yet, but the selection
+        // window is): a setup that ended meanwhile must not bring the licence back.
+        if (!agree_.Form_Load() || ended_) return;
     }
     agree_.Show();
     SetFocus(agree_.Control(AgreeForm::cmdExitA));

@@ -40,7 +40,9 @@ public:
     static const forms::FormSpec& Layout();
     AgreeForm() = default;
 
-    void Form_Load();
+    // Writes the licence into the view; the view's load lets window events run, so the end of the
+    // whole setup can come inside it. False when the window went meanwhile.
+    bool Form_Load();
     void cmdExitA_Click();
     const HtmlView& browser() const { return view_; }
 

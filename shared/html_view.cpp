@@ -11,6 +11,7 @@
 #include <cwctype>
 #include <functional>
 #include <string_view>
+#include <utility>
 
 #include "shared/win_handles.h"
 
@@ -115,25 +116,34 @@ LRESULT CALLBACK ParentSubclass(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_
     return DefSubclassProc(hwnd, msg, wp, lp);
 }
 
+HtmlView::WaitHook& TheWaitHook() {
+    static HtmlView::WaitHook hook;
+    return hook;
+}
+
 }  // namespace
 
 struct HtmlView::Impl {
+    std::unique_ptr<ComScope> ole;  // first in, last out: every COM reference below goes before it
     HWND parent = nullptr;
     int id = 0;
     RECT rc{};
     HWND host = nullptr;  // the AtlAxWin window holding the browser
     HWND text = nullptr;  // the fallback text control
     ComPtr<IWebBrowser2> browser;
-    HRESULT oleInit = E_FAIL;
+    bool released = false;  // the view has gone (perhaps from within a load's wait)
 
     bool CreateBrowser();
     void DropBrowser();
     void ShowText(const std::wstring& html);
     bool WriteIntoBrowser(const std::wstring& html);
+    // Nothing more may be done for the view: it was released, or its window went with the parent.
+    bool Gone() const { return released || !parent || !IsWindow(parent); }
+    void Release();
 };
 
 bool HtmlView::Impl::CreateBrowser() {
-    if (FAILED(oleInit)) return false;  // e.g. a multithreaded apartment: no control can be hosted
+    if (!ole || !ole->ok()) return false;  // e.g. a multithreaded apartment: no control can be hosted
     UniqueModule atl(LoadLibraryW(L"atl.dll"));
     if (!atl) return false;
     auto init =
@@ -143,8 +153,16 @@ bool HtmlView::Impl::CreateBrowser() {
     if (!init || !getControl) return false;  // not the library we need: let it go again
     // Once initialised, atl.dll stays loaded for the life of the process: its window class keeps
     // pointing into it.
-    atl.release();
-    if (!init()) return false;
+    HMODULE atlModule = atl.release();
+    // Wine's AtlAxWinInit fails once the host's class is registered (Windows' answers TRUE), which
+    // left every view after the first in a process without a browser.
+    auto registered = [atlModule] {
+        WNDCLASSEXW wc{};
+        wc.cbSize = sizeof wc;
+        return GetClassInfoExW(atlModule, L"AtlAxWin", &wc) || GetClassInfoExW(nullptr, L"AtlAxWin", &wc) ||
+               GetClassInfoExW(GetModuleHandleW(nullptr), L"AtlAxWin", &wc);
+    };
+    if (!init() && !registered()) return false;
     host = CreateWindowExW(0, L"AtlAxWin", L"Shell.Explorer.2", WS_CHILD | WS_VISIBLE | WS_TABSTOP, rc.left,
                            rc.top, rc.right - rc.left, rc.bottom - rc.top, parent,
                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
@@ -168,11 +186,13 @@ void HtmlView::Impl::DropBrowser() {
 }
 
 bool HtmlView::Impl::WriteIntoBrowser(const std::wstring& html) {
-    if (!browser) return false;
+    // Held here: a handler inside the wait may drop the view's own reference.
+    ComPtr<IWebBrowser2> web = browser;
+    if (!web) return false;
     ComPtr<NavigationSink> sink = ComPtr<NavigationSink>::Attach(new NavigationSink);
     ComPtr<IConnectionPoint> point;
     DWORD cookie = 0;
-    if (auto container = browser.As<IConnectionPointContainer>(IID_IConnectionPointContainer)) {
+    if (auto container = web.As<IConnectionPointContainer>(IID_IConnectionPointContainer)) {
         if (SUCCEEDED(container->FindConnectionPoint(DIID_DWebBrowserEvents2, point.put())) && point) {
             if (FAILED(point->Advise(sink.get(), &cookie))) point.reset();
         }
@@ -181,20 +201,24 @@ bool HtmlView::Impl::WriteIntoBrowser(const std::wstring& html) {
     BSTR blank = SysAllocString(L"about:blank");
     VARIANT empty;
     VariantInit(&empty);
-    HRESULT hr = browser->Navigate(blank, &empty, &empty, &empty, &empty);
+    HRESULT hr = web->Navigate(blank, &empty, &empty, &empty, &empty);
     SysFreeString(blank);
 
     ComPtr<IDispatch> document;
     auto haveDocument = [&] {
-        if (!browser) return true;
+        if (Gone() || !browser) return true;
         document.reset();
-        return SUCCEEDED(browser->get_Document(document.put())) && document;
+        return SUCCEEDED(web->get_Document(document.put())) && document;
     };
-    if (SUCCEEDED(hr) && !haveDocument()) {
-        PumpUntil([&] { return haveDocument() || sink->finished; }, kDocumentWaitMs);
-        if (!document) haveDocument();
+    if (SUCCEEDED(hr)) {
+        if (const WaitHook& hook = TheWaitHook()) hook();
+        if (!haveDocument()) {
+            PumpUntil([&] { return haveDocument() || sink->finished; }, kDocumentWaitMs);
+            if (!document) haveDocument();
+        }
     }
     if (point) point->Unadvise(cookie);
+    if (Gone() || !browser) return false;
     return document && WriteDocument(document.get(), html);
 }
 
@@ -216,16 +240,22 @@ void HtmlView::Impl::ShowText(const std::wstring& html) {
     SetWindowTextW(text, shown.c_str());
 }
 
-HtmlView::HtmlView() : impl_(new Impl) {}
+HtmlView::HtmlView() : impl_(std::make_shared<Impl>()) {}
 
-HtmlView::~HtmlView() {
-    if (impl_->text) {
-        RemoveWindowSubclass(impl_->parent, ParentSubclass, kSubclassId);
-        if (IsWindow(impl_->text)) DestroyWindow(impl_->text);
+HtmlView::~HtmlView() { impl_->Release(); }
+
+void HtmlView::Impl::Release() {
+    if (released) return;
+    released = true;
+    if (text) {
+        if (parent && IsWindow(parent)) RemoveWindowSubclass(parent, ParentSubclass, kSubclassId);
+        if (IsWindow(text)) DestroyWindow(text);
+        text = nullptr;
     }
-    impl_->DropBrowser();
-    if (SUCCEEDED(impl_->oleInit)) OleUninitialize();
-    delete impl_;
+    browser.reset();
+    if (host && IsWindow(host)) DestroyWindow(host);
+    host = nullptr;
+    // OLE itself ends with the Impl: after any load that is still waiting has unwound.
 }
 
 bool HtmlView::Create(HWND parent, int id, const RECT& rc) {
@@ -234,18 +264,29 @@ bool HtmlView::Create(HWND parent, int id, const RECT& rc) {
     impl_->id = id;
     impl_->rc = rc;
     if (!parent) return false;
-    impl_->oleInit = OleInitialize(nullptr);
+    if (!impl_->ole) impl_->ole = std::make_unique<ComScope>(ComScope::Ole);
     if (impl_->CreateBrowser()) return true;
     impl_->ShowText(L"");
     return impl_->text != nullptr;
 }
 
-void HtmlView::Load(const std::wstring& html) {
-    if (impl_->browser && impl_->WriteIntoBrowser(html)) return;
+bool HtmlView::Load(const std::wstring& html) {
+    // This object may be released while the page loads; the load goes on with its own reference.
+    std::shared_ptr<Impl> impl = impl_;
+    if (impl->browser && impl->WriteIntoBrowser(html)) return true;
+    if (impl->Gone()) {
+        // The child windows went with the parent: forget them, make no new ones.
+        if (!IsWindow(impl->host)) impl->host = nullptr;
+        if (!IsWindow(impl->text)) impl->text = nullptr;
+        return false;
+    }
     // No HTML engine, no document or no control at all: the page's words, never an empty view.
-    impl_->DropBrowser();
-    if (impl_->parent) impl_->ShowText(html);
+    impl->DropBrowser();
+    impl->ShowText(html);
+    return true;
 }
+
+HtmlView::WaitHook HtmlView::SetWaitHook(WaitHook hook) { return std::exchange(TheWaitHook(), std::move(hook)); }
 
 void HtmlView::Move(const RECT& rc) {
     impl_->rc = rc;

@@ -4,6 +4,7 @@
 #include <winsock2.h>
 #include <windows.h>
 #include <objbase.h>
+#include <ole2.h>
 #include <utility>
 
 namespace tovra {
@@ -123,16 +124,29 @@ private:
     T* p_ = nullptr;
 };
 
-// Initialises COM on this thread for the scope; balanced only if it succeeded.
+// Initialises COM on this thread for the scope; balanced only if it succeeded. The OLE flavour
+// (OleInitialize: a single-threaded apartment plus drag and drop, the clipboard and in-place
+// activation, which a hosted browser control needs) is balanced by OleUninitialize.
 class ComScope {
 public:
-    explicit ComScope(DWORD model = COINIT_APARTMENTTHREADED) : hr_(::CoInitializeEx(nullptr, model)) {}
-    ~ComScope() { if (SUCCEEDED(hr_)) ::CoUninitialize(); }
+    enum Flavour { Com, Ole };
+    explicit ComScope(DWORD model = COINIT_APARTMENTTHREADED)
+        : flavour_(Com), hr_(::CoInitializeEx(nullptr, model)) {}
+    explicit ComScope(Flavour flavour)
+        : flavour_(flavour),
+          hr_(flavour == Ole ? ::OleInitialize(nullptr) : ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+    ~ComScope() {
+        if (FAILED(hr_)) return;
+        if (flavour_ == Ole) ::OleUninitialize();
+        else ::CoUninitialize();
+    }
     ComScope(const ComScope&) = delete;
     ComScope& operator=(const ComScope&) = delete;
     HRESULT result() const { return hr_; }
+    bool ok() const { return SUCCEEDED(hr_); }
 
 private:
+    Flavour flavour_;
     HRESULT hr_;
 };
 

@@ -22,10 +22,24 @@ void ReleaseSinks(std::vector<std::pair<std::wstring, std::shared_ptr<IE_Class>>
 }
 }  // namespace
 
+bool ShellWindowsServedByWineDesktop() {
+    HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+DWORD ShellWindowsClassContext() {
+    // Windows serves the list from the shell's process, which is where it must come from.
+    // Wine serves it from its desktop process without notices or items (get_Count and _NewEnum
+    // E_NOTIMPL, no IConnectionPointContainer), and an out-of-process request there was measured
+    // to end the desktop process seconds later, taking every window of the program with it. So
+    // under Wine only an in-process list would do; Wine has none (CLASS_E_CLASSNOTAVAILABLE).
+    return ShellWindowsServedByWineDesktop() ? CLSCTX_INPROC_SERVER : CLSCTX_ALL;
+}
+
 HRESULT CreateShellWindows(IShellWindows** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
-    return ::CoCreateInstance(kCLSID_ShellWindows, nullptr, CLSCTX_ALL, kIID_IShellWindows,
+    return ::CoCreateInstance(kCLSID_ShellWindows, nullptr, ShellWindowsClassContext(), kIID_IShellWindows,
                               reinterpret_cast<void**>(out));
 }
 
@@ -178,6 +192,9 @@ void cIEWindows::SetWinShell(ComPtr<IShellWindows> windows, unsigned generation)
     EventConnection connection;
     connection.Connect(windows.get(), kDShellWindowsEvents, shellSink_.get());
     if (generation != generation_) return;
+    // A list that offers no notices tells of no new window; holding it would only keep the
+    // shell's process serving a proxy for nothing. The next rebuild asks for a new one anyway.
+    if (!connection.connected()) return;
     winShell_ = std::move(windows);
     shellEvents_ = std::move(connection);
 }

@@ -52,8 +52,12 @@ public:
 
 // Makes the shell's window list; the watcher asks for a new one on every rebuild.
 using ShellWindowsFactory = std::function<HRESULT(IShellWindows** out)>;
-// CoCreateInstance(CLSID_ShellWindows).
+// CoCreateInstance(CLSID_ShellWindows) in the class context below.
 HRESULT CreateShellWindows(IShellWindows** out);
+// Where the shell's list may come from: anywhere (CLSCTX_ALL) on Windows; under Wine, whose
+// desktop process serves a list without notices or items, in process only (see the .cpp).
+DWORD ShellWindowsClassContext();
+bool ShellWindowsServedByWineDesktop();
 
 class cIEWindows : public std::enable_shared_from_this<cIEWindows> {
 public:
@@ -89,7 +93,8 @@ public:
     void winShell_WindowRevoked(LONG lCookie);
 
     bool bRefreshing() const { return bRefreshing_; }
-    // The window list whose notices reach this watcher, and whether it offered them.
+    // The window list whose notices reach this watcher (none when it offered no notices: such a
+    // list is not kept), and whether it offered them.
     ComPtr<IShellWindows> winShell() const { return winShell_; }
     bool SubscribedToShell() const { return shellEvents_.connected(); }
 

@@ -1,8 +1,9 @@
 #include "main/popup/popup_blocker.h"
 
-#include <objbase.h>
-
+#include <memory>
 #include <utility>
+
+#include "shared/win_handles.h"
 
 namespace tovra::popup {
 
@@ -10,7 +11,8 @@ bool bBlockerOn = false;
 
 namespace {
 std::shared_ptr<cIEWindows> IEWin;
-bool comStartedHere = false;
+// COM for the watcher's thread, held from the first watcher until ReleaseWatcher.
+std::unique_ptr<ComScope> com;
 }  // namespace
 
 void CreateWatcher(HWND mainWindow) { CreateWatcher(mainWindow, CreateShellWindows); }
@@ -18,10 +20,7 @@ void CreateWatcher(HWND mainWindow) { CreateWatcher(mainWindow, CreateShellWindo
 void CreateWatcher(HWND, ShellWindowsFactory factory) {
     try {
         // The shell's and the browsers' events arrive as window messages on this thread.
-        if (!comStartedHere) {
-            const HRESULT hr = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-            comStartedHere = SUCCEEDED(hr);
-        }
+        if (!com) com = std::make_unique<ComScope>(ComScope::Com);
         // The new watcher takes over lWatcherPtr before the old one goes.
         std::shared_ptr<cIEWindows> watcher = cIEWindows::Create(std::move(factory));
         std::swap(IEWin, watcher);
@@ -34,10 +33,7 @@ void ReleaseWatcher() {
     std::shared_ptr<cIEWindows> watcher = std::move(IEWin);
     IEWin.reset();
     watcher.reset();
-    if (comStartedHere) {
-        comStartedHere = false;
-        ::CoUninitialize();
-    }
+    com.reset();
 }
 
 std::shared_ptr<cIEWindows> Watcher() { return IEWin; }

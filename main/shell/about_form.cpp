@@ -94,15 +94,24 @@ AboutForm::~AboutForm() = default;
 bool AboutForm::Load() {
     if (!created()) {
         if (!Create(kForm)) return false;
+        const unsigned window = ++windows_;
         SetCaption(std::wstring(L"About ") + kAppTitle);
         SetText(lblAboutVersion, VersionLabel(OwnVersion()));
         Position p = AboutBoxPosition(forms::ScreenWidthTwips(), forms::ScreenHeightTwips(), WidthTwips(),
                                       HeightTwips());
         MoveTwips(p.left, p.top);
-        page_ = std::make_unique<HtmlView>();
+        // Held for the load: OK or Esc inside its wait releases the form's reference.
+        std::shared_ptr<HtmlView> page = std::make_shared<HtmlView>();
+        page_ = page;
         RECT rc{forms::TwipsToPixelsX(kPageLeft), forms::TwipsToPixelsY(kPageTop),
                 forms::TwipsToPixelsX(kPageLeft + kPageWidth), forms::TwipsToPixelsY(kPageTop + kPageHeight)};
-        if (page_->Create(hwnd(), brwWebBrowser, rc)) page_->Load(AboutPage());
+        if (page->Create(hwnd(), brwWebBrowser, rc)) {
+            ++loading_;
+            page->Load(AboutPage());
+            --loading_;
+        }
+        // Closed during the wait, or closed and opened again (that newer load shows its own box).
+        if (!created() || window != windows_) return created();
     }
     Show();
     SetForegroundWindow(hwnd());

@@ -35,8 +35,12 @@ public:
     explicit AboutForm(Launcher& launcher);
     ~AboutForm() override;
 
-    // Form_Load: creates the window, fills it, places it and shows it (no owner).
+    // Form_Load: creates the window, fills it, places it and shows it (no owner). The page's load
+    // lets window events run; a box closed meanwhile is not shown, and one closed and opened again
+    // meanwhile is shown by the load that opened it again.
     bool Load();
+    // A Load is waiting for the page: the form must not be released from within it.
+    bool Loading() const { return loading_ > 0; }
     void cmdOK_Click();
     void cmdSysInfo_Click();
 
@@ -49,7 +53,9 @@ protected:
 
 private:
     Launcher& launcher_;
-    std::unique_ptr<HtmlView> page_;
+    std::shared_ptr<HtmlView> page_;
+    int loading_ = 0;      // Loads under way, nested ones included
+    unsigned windows_ = 0;  // counts the windows created, so a load knows its own
 };
 
 }  // namespace tovra::shell

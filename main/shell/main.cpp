@@ -1,17 +1,17 @@
 // tovra: the main program. The splash counts three seconds, then the main window takes over
 // until one of its ways out ends the process.
 #include <windows.h>
-#include <ole2.h>
 
 #include <memory>
 
 #include "main/popup/popup_blocker.h"
 #include "main/shell/main_form.h"
 #include "main/shell/splash_form.h"
+#include "shared/win_handles.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // The browser control of the About box and the browser watcher both need OLE on this thread.
-    HRESULT ole = OleInitialize(nullptr);
+    tovra::ComScope ole(tovra::ComScope::Ole);
     tovra::forms::InitCommonControls();
 
     std::unique_ptr<tovra::shell::MainForm> mainForm;
@@ -25,7 +25,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // A splash that cannot be shown only costs the three seconds.
     if (!splash.Load()) showMain();
     int code = tovra::forms::RunMessageLoop();
-    tovra::popup::ReleaseWatcher();
-    if (SUCCEEDED(ole)) OleUninitialize();
+    tovra::popup::ReleaseWatcher();  // before OLE ends with the scope
     return code;
 }

@@ -88,6 +88,7 @@ MainForm::MainForm() : MainForm(Seams{}) {}
 MainForm::MainForm(Seams seams)
     : launcher_(seams.launcher ? *seams.launcher : SystemLauncher()),
       endProgram_(std::move(seams.endProgram)),
+      createWatcher_(std::move(seams.createWatcher)),
       tray_(std::move(seams.trayNotify)),
       washer_(*this) {}
 
@@ -109,7 +110,10 @@ bool MainForm::Load() {
 
 void MainForm::Form_Load() {
     Step([] { popup::bBlockerOn = true; });
-    Step([this] { popup::CreateWatcher(hwnd()); });
+    // The watcher's first rebuild asks the shell's own process for its window list and attaches
+    // to browsers in other processes. It runs from the message loop once the window is shown, so
+    // neither the load nor the window's first appearance waits on another process.
+    Step([this] { PostMessageW(hwnd(), kStartWatcherMessage, 0, 0); });
     Step([this] { SetWindowPos(hwnd(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE); });
     Step([this] {
         tray_.RemoveIcon(hwnd());
@@ -234,7 +238,9 @@ void MainForm::Navigate(const std::wstring& NavTo) { launcher_.Open(NavTo, SW_SH
 void MainForm::mnuUpdate_Click() { Navigate(kUpdateAddress); }
 
 void MainForm::mnuAbout_Click() {
-    if (about_ && !about_->created()) about_.reset();  // unloaded since: load it afresh
+    // Unloaded since: load it afresh, but never release a form whose load is still waiting
+    // beneath this click (its page is loading); that form loads itself afresh instead.
+    if (about_ && !about_->created() && !about_->Loading()) about_.reset();
     if (!about_) about_ = std::make_unique<AboutForm>(launcher_);
     about_->Load();
 }
@@ -280,7 +286,21 @@ void MainForm::OnCommand(int id, int notifyCode) {
     }
 }
 
+void MainForm::StartWatcher() {
+    if (watcherStarted_) return;  // one watcher for the window's life
+    watcherStarted_ = true;
+    Step([this] {
+        if (createWatcher_) createWatcher_(hwnd());
+        else popup::CreateWatcher(hwnd());
+    });
+}
+
 bool MainForm::OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) {
+    if (msg == kStartWatcherMessage) {
+        StartWatcher();
+        *result = 0;
+        return true;
+    }
     if (msg == kSocketMessage) {
         if (portWatch_) portWatch_->OnSocketMessage(wp, lp);
         *result = 0;

@@ -22,6 +22,7 @@ public:
         Launcher* launcher = nullptr;       // nullptr: the system's
         std::function<void()> endProgram;   // empty: end the process at once
         clsTray::NotifyFn trayNotify;       // empty: the shell's
+        std::function<void(HWND)> createWatcher;  // empty: the pop-up blocker's watcher of the shell
     };
     MainForm();
     explicit MainForm(Seams seams);
@@ -68,6 +69,7 @@ protected:
 
 private:
     void Form_Load();
+    void StartWatcher();
     void FireWallStart();
     void FireWallStop();
     void UpdateFireWallTip();
@@ -75,6 +77,8 @@ private:
 
     Launcher& launcher_;
     std::function<void()> endProgram_;
+    std::function<void(HWND)> createWatcher_;
+    bool watcherStarted_ = false;
     clsTray tray_;
     std::unique_ptr<portwatch::PortWatch> portWatch_;
     washer::Washer washer_;

@@ -91,6 +91,9 @@ void Washer::Run() {
 }
 
 void Washer::IEDefault() {
+    // Chosen while a run's sweep lets events in: that run writes the same defaults itself, and a
+    // second question box in the middle of it would only confuse.
+    if (running_) return;
     if (ShowMessageBox(view_.Owner(), L"Are you sure you want to change to Internet Explorer Default Settings",
                        L"Default Settings", MB_YESNO) == IDYES) {
         WriteBrowserDefaults();

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <functional>
 #include <cstdlib>
 #include <cwchar>
 #include <string>
@@ -772,6 +773,39 @@ TEST(SnapshotTest, PutsBackWhatAnInstallationChanged) {
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"software\\Quorelsoft"));
     EXPECT_FALSE(t::PathExists(L"C:\\Documents and Settings"));
     EXPECT_FALSE(t::PathExists(kStartNT));
+}
+
+// The licence's load waits for the browser's blank page and lets window events run meanwhile.
+class LicenceWaitTest : public WizardTest {
+protected:
+    // Runs the handler once, from within the licence's load.
+    void DuringTheWait(std::function<void()> handler) {
+        previous_ = tovra::HtmlView::SetWaitHook([this, handler] {
+            if (ran_) return;
+            ran_ = true;
+            handler();
+        });
+    }
+    void TearDown() override {
+        tovra::HtmlView::SetWaitHook(previous_);
+        WizardTest::TearDown();
+    }
+    bool ran_ = false;
+    tovra::HtmlView::WaitHook previous_;
+};
+
+TEST_F(LicenceWaitTest, SetupEndedWhileTheLicenceLoads) {
+    SelectionForm& sel = wizard_.selection();
+    AgreeForm& agree = wizard_.agree();
+    DuringTheWait([&] { Click(sel, SelectionForm::cmdEndS); });
+    ClickLabel(sel, SelectionForm::lblagreement);
+    ASSERT_TRUE(ran_) << "the load did not wait";
+    EXPECT_EQ(ends_, 1);
+    EXPECT_FALSE(agree.created()) << "the licence outlived the setup";
+    EXPECT_FALSE(sel.created());
+    wizard_.ShowLicence();  // a request that arrives late does nothing
+    EXPECT_FALSE(agree.created());
+    EXPECT_EQ(ends_, 1);
 }
 
 }  // namespace

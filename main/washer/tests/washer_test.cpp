@@ -263,4 +263,37 @@ TEST_F(WashingRunTest, CleanChosenDuringASweepDoesNotStartASecondRun) {
 }
 
 }  // namespace
+TEST_F(WashingRunTest, IEDefaultChosenDuringASweepAsksNothing) {
+    WNDCLASSW cls{};
+    cls.lpfnWndProc = EventProc;
+    cls.hInstance = GetModuleHandleW(nullptr);
+    cls.lpszClassName = L"TovraWasherTestEvents";
+    RegisterClassW(&cls);
+    HWND window =
+        CreateWindowExW(0, cls.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, cls.hInstance, nullptr);
+    ASSERT_NE(window, nullptr);
+
+    Washer washer(view_);
+    ScriptedMessageBoxes boxes({IDYES, IDNO});
+    int handled = 0;
+    g_onEvent = [&] {
+        ++handled;
+        size_t before = boxes.calls().size();
+        washer.IEDefault();  // "IE Default" from the menu, inside the sweep
+        EXPECT_EQ(boxes.calls().size(), before) << "a question in the middle of the run";
+    };
+    ASSERT_TRUE(PostMessageW(window, WM_APP, 0, 0));
+    washer.Run();
+    g_onEvent = nullptr;
+    DestroyWindow(window);
+
+    EXPECT_EQ(handled, 1);
+    ExpectBoxes(boxes, {kAreYouSure, kStartUp, kFinished});
+    ExpectFilesSwept();
+    // After the run it asks again as usual.
+    boxes.answer({IDNO});
+    washer.IEDefault();
+    EXPECT_EQ(boxes.calls().size(), 4u);
+}
+
 }  // namespace tovra::washer::test
