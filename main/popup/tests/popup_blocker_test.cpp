@@ -58,8 +58,8 @@ std::vector<HWND> VisibleWindowsOfThisProcess() {
     return found;
 }
 
-// What the system's window list offers, asked directly: whether it can be made, whether it
-// offers its notices, and how many of the windows it lists are browsers.
+// What the system's window list offers, asked for where the watcher asks for it: whether it can
+// be made, whether it offers its notices, and how many of the windows it lists are browsers.
 struct ShellListOffer {
     bool made = false;
     bool notices = false;
@@ -69,8 +69,7 @@ struct ShellListOffer {
 ShellListOffer SystemShellList() {
     ShellListOffer offer;
     ComPtr<IShellWindows> list;
-    if (FAILED(::CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_ALL, IID_IShellWindows, list.put_void())) ||
-        !list) {
+    if (FAILED(CreateShellWindows(list.put())) || !list) {
         return offer;
     }
     offer.made = true;
@@ -113,10 +112,10 @@ TEST(CreateWatcherTest, RealShellWindowListStartsQuietly) {
     std::shared_ptr<cIEWindows> watcher = Watcher();
     ASSERT_TRUE(watcher);
     EXPECT_FALSE(watcher->bRefreshing());
-    // The watcher holds what the system's own list offers: the list where the system makes one,
-    // its notices where it offers them, one sink per browser window it lists.
+    // The watcher holds what the system's own list offers: the list where it offers notices, one
+    // sink per browser window it lists.
     const ShellListOffer offer = SystemShellList();
-    EXPECT_EQ(static_cast<bool>(watcher->winShell()), offer.made);
+    EXPECT_EQ(static_cast<bool>(watcher->winShell()), offer.made && offer.notices);
     EXPECT_EQ(watcher->SubscribedToShell(), offer.notices);
     EXPECT_EQ(watcher->Count(), offer.browsers);
     EXPECT_TRUE(bBlockerOn);
