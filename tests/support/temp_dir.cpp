@@ -147,9 +147,9 @@ std::string UnixPath(const std::wstring& windowsPath) {
 }
 
 void MakeFileLink(const std::wstring& link, const std::wstring& target) {
+    MakeParents(link);
     std::string unixTarget = UnixPath(target), unixLink = UnixPath(link);
     ASSERT_FALSE(unixTarget.empty() || unixLink.empty()) << "no Unix paths for the link";
-    MakeParents(link);
     ASSERT_EQ(RunUnixShell("ln -s '" + unixTarget + "' '" + unixLink + "'"), 0);
     DWORD attrs = GetFileAttributesW(link.c_str());
     ASSERT_TRUE(attrs != INVALID_FILE_ATTRIBUTES && !(attrs & FILE_ATTRIBUTE_DIRECTORY))
