@@ -80,8 +80,8 @@ public:
     FileList filList;
     std::wstring txtSearchSpec = L"*.*";  // every file the enumerators list
 
-    // Sweeps the folder that dirList shows with the pattern of txtSearchSpec; dirList shows that
-    // folder again afterwards.
+    // Sweeps the folder that dirList shows with the pattern of txtSearchSpec; dirList stays on
+    // that folder throughout.
     void Find();
     // dirList's events.
     void dirList_Change();
