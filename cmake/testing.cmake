@@ -13,4 +13,4 @@ add_library(tovra_gtest_main STATIC
   ${PROJECT_SOURCE_DIR}/tests/gtest_main.cpp
   ${PROJECT_SOURCE_DIR}/tests/support/temp_dir.cpp)
 target_include_directories(tovra_gtest_main PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(tovra_gtest_main PUBLIC gtest shlwapi)
+target_link_libraries(tovra_gtest_main PUBLIC gtest shlwapi tovra_shared)  # RemoveTree walks with the suite's file layer

@@ -2,6 +2,7 @@
 
 #include "listwriter/virus_list.h"
 #include "shared/message_box.h"
+#include "shared/suite.h"
 
 namespace tovra {
 namespace {
@@ -39,9 +40,9 @@ bool ListWriterForm::Load() {
 
 void ListWriterForm::cmdWrite_Click() {
     if (WriteVirusListFile(listPath_, VirusListFileImage(VirusNames()))) {
-        ShowMessageBox(hwnd(), L"Completed", L"Quorelsoft", MB_OK);
+        ShowMessageBox(hwnd(), L"Completed", suite::kMakerName, MB_OK);
     } else {
-        ShowMessageBox(hwnd(), L"The virus list could not be written to " + listPath_, L"Quorelsoft", MB_OK);
+        ShowMessageBox(hwnd(), L"The virus list could not be written to " + listPath_, suite::kMakerName, MB_OK);
     }
     End();
 }

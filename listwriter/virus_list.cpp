@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "shared/list_format.h"
 #include "shared/win_handles.h"
 
 namespace tovra {
@@ -15,15 +16,7 @@ const char* const kNames[] = {
 
 std::span<const char* const> VirusNames() { return kNames; }
 
-std::string VirusListFileImage(std::span<const char* const> names) {
-    std::string image;
-    for (const char* name : names) {
-        image += '"';
-        image += name;
-        image += "\"\r\n";
-    }
-    return image;
-}
+std::string VirusListFileImage(std::span<const char* const> names) { return list_format::FileImage(names); }
 
 bool WriteVirusListFile(const std::wstring& path, std::string_view image) {
     DWORD attrs = GetFileAttributesW(path.c_str());

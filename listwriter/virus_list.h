@@ -4,15 +4,17 @@
 #include <string>
 #include <string_view>
 
+#include "shared/suite.h"
+
 namespace tovra {
 
 // Where every program of the suite finds the list.
-inline constexpr wchar_t kVirusListPath[] = L"C:\\Program Files\\tovra\\file.dat";
+using suite::kVirusListPath;
 
 // The built-in list, in file order, repeats included.
 std::span<const char* const> VirusNames();
 
-// The file image: each name in double quotes, then CR LF (ANSI text).
+// The file image (shared/list_format.h): each name in double quotes, then CR LF.
 std::string VirusListFileImage(std::span<const char* const> names);
 
 // Writes the image beside the old file and replaces it in one step, so the file is either the

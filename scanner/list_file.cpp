@@ -1,5 +1,6 @@
 #include "scanner/list_file.h"
 
+#include "shared/list_format.h"
 #include "shared/win_handles.h"
 
 namespace tovra::scanner {
@@ -17,48 +18,11 @@ std::wstring Widen(std::string_view bytes, UINT codePage) {
     return out;
 }
 
-bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
 }  // namespace
 
-std::vector<std::wstring> ParseListFile(std::string_view s, UINT codePage) {
+std::vector<std::wstring> ParseListFile(std::string_view bytes, UINT codePage) {
     std::vector<std::wstring> names;
-    const size_t n = s.size();
-    size_t i = 0;
-    auto skipLineEnd = [&] {
-        if (s[i] == '\r' && i + 1 < n && s[i + 1] == '\n') ++i;
-        ++i;
-    };
-    while (i < n) {
-        while (i < n && IsBlank(s[i])) ++i;
-        if (i == n) break;
-        if (IsLineEnd(s[i])) {
-            skipLineEnd();
-            continue;
-        }
-        std::string_view field;
-        if (s[i] == '"') {
-            size_t start = ++i;
-            while (i < n && s[i] != '"' && !IsLineEnd(s[i])) ++i;
-            field = s.substr(start, i - start);
-            while (i < n && s[i] != ',' && !IsLineEnd(s[i])) ++i;
-        } else {
-            size_t start = i;
-            while (i < n && s[i] != ',' && !IsLineEnd(s[i])) ++i;
-            size_t end = i;
-            while (end > start && IsBlank(s[end - 1])) --end;
-            field = s.substr(start, end - start);
-        }
-        if (i < n) {
-            if (s[i] == ',') {
-                ++i;
-            } else {
-                skipLineEnd();
-            }
-        }
-        names.push_back(Widen(field, codePage));
-    }
+    for (const std::string& field : list_format::ParseFields(bytes)) names.push_back(Widen(field, codePage));
     return names;
 }
 

@@ -1,14 +1,14 @@
 // tovraa: the virus scanner.
 #include <windows.h>
 
-#include "listwriter/virus_list.h"
+#include "shared/suite.h"
 #include "scanner/scan_form.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // An empty floppy or CD drive must give a search that finds nothing, not a system dialog.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     tovra::forms::InitCommonControls();
-    tovra::scanner::ScanForm form(tovra::kVirusListPath);
+    tovra::scanner::ScanForm form(tovra::suite::kVirusListPath);
     if (!form.Load()) return 1;
     return tovra::forms::RunMessageLoop();
 }

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "shared/file_system.h"
+
 namespace tovra::scanner {
 
 // What a search needs of the scan window: the results list, the status bar and the message pump.
@@ -98,11 +100,10 @@ public:
 
 private:
     struct Tree;
-    void SearchFolder(Tree& tree, const NamePattern& pattern, SearchView& view);
+    // True when the walk ran to its end.
+    bool SearchFolder(Tree& tree, const NamePattern& pattern, SearchView& view);
     bool Step(const std::wstring& folder, SearchView& view);
-    void FilePass(const Tree& tree, std::uint32_t node, const std::wstring& folder, const NamePattern& pattern,
-                  SearchView& view);
-    static void TryDeleteFile(const std::wstring& fsPath);
+    void FilePass(const fs::Folder& folder, const NamePattern& pattern, SearchView& view);
 
     bool searching_ = false;
     bool scanning_ = false;

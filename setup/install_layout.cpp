@@ -4,13 +4,13 @@ namespace tovra::setup {
 namespace {
 
 const RegistryValue kInstallValues[] = {
-    {HKEY_LOCAL_MACHINE, kRunKey, kProductName, "C:\\Program Files\\tovra\\tovra.exe"},
+    {HKEY_LOCAL_MACHINE, kRunKey, kProductName, suite::kMainProgramPathA},
     {HKEY_LOCAL_MACHINE, kProductKey, "Version", kProductVersion},
     {HKEY_LOCAL_MACHINE, kProductKey, "Name", kProductName},
     {HKEY_CURRENT_USER, kProductKey, "Version", kProductVersion},
     {HKEY_CURRENT_USER, kProductKey, "Name", kProductName},
     {HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName", kProductName},
-    {HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString", "C:\\Program Files\\Tovra\\setup.exe"},
+    {HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString", suite::kUninstallCommandA},
 };
 
 const RegistryValue kUninstallValues[] = {
@@ -25,7 +25,7 @@ const RegistryValue kUninstallValues[] = {
 #define TOVRA_START_NT L"C:\\Documents and Settings\\All Users\\Start Menu\\Programs\\tovra\\"
 #define TOVRA_DESKTOP_9X L"C:\\WINDOWS\\All Users\\Desktop\\"
 #define TOVRA_DESKTOP_NT L"C:\\Documents and Settings\\All Users\\Desktop\\"
-#define TOVRA_PROGRAM L"C:\\Program Files\\tovra\\"
+#define TOVRA_PROGRAM TOVRA_WIDE(TOVRA_PRODUCT_FOLDER "\\")
 
 const FileCopy kCopies[] = {
     {L"setup.exe", TOVRA_PROGRAM L"setup.exe"},
@@ -74,9 +74,9 @@ std::span<const wchar_t* const> UninstallFiles() { return kUninstallFiles; }
 
 Folders FoldersFor(DWORD platformId) {
     switch (platformId) {
-    case VER_PLATFORM_WIN32s: return {L"C:\\Program Files\\tovra", kStartMenu9x};
-    case VER_PLATFORM_WIN32_WINDOWS: return {L"C:\\Program Files\\tovra\\", kStartMenu9x};
-    default: return {L"C:\\Program Files\\tovra", kStartMenuNT};
+    case VER_PLATFORM_WIN32s: return {suite::kProductFolder, kStartMenu9x};
+    case VER_PLATFORM_WIN32_WINDOWS: return {TOVRA_PROGRAM, kStartMenu9x};  // with its separator, as ever
+    default: return {suite::kProductFolder, kStartMenuNT};
     }
 }
 

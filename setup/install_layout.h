@@ -4,16 +4,18 @@
 
 #include <span>
 
+#include "shared/suite.h"
+
 namespace tovra::setup {
 
-inline constexpr char kProductName[] = "Tovra Internet Security 1.0";
-inline constexpr char kProductKey[] = "software\\Quorelsoft\\Tovra Internet Security\\Main";
+using suite::kProductKey;
+using suite::kProductName;
+using suite::kRunKey;
+using suite::kUninstallKey;
 inline constexpr char kProductVersion[] = "0.1.1.2004";
-inline constexpr char kRunKey[] = "software\\Microsoft\\Windows\\CurrentVersion\\Run";
-inline constexpr char kUninstallKey[] =
-    "software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tovra Internet Security 1.0";
 
-inline constexpr wchar_t kProgramFolder[] = L"C:\\Program Files\\tovra";
+using suite::kProductFolder;
+inline constexpr const wchar_t* kProgramFolder = suite::kProductFolder;
 inline constexpr wchar_t kStartMenu9x[] = L"C:\\Windows\\Start Menu\\Programs\\tovra\\";
 inline constexpr wchar_t kStartMenuNT[] = L"C:\\Documents and Settings\\All Users\\Start Menu\\Programs\\tovra\\";
 inline constexpr wchar_t kOcxSource[] = L"mswinsck.ocx";

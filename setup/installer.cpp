@@ -1,7 +1,7 @@
 #include "setup/installer.h"
 
 #include "setup/install_layout.h"
-#include "shared/compat.h"
+#include "shared/file_system.h"
 #include "shared/message_box.h"
 #include "shared/registry.h"
 #include "shared/win_handles.h"
@@ -48,10 +48,6 @@ std::wstring ParentOf(const std::wstring& path) {
     return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
-bool SamePath(const std::wstring& a, const std::wstring& b) {
-    return compat::EqualNoCase(a, b);
-}
-
 // A file that is there and could be deleted but for another program holding it open or
 // running from it. A read-only file or a folder is not "in use" and is left alone.
 bool InUse(const std::wstring& path, DWORD error) {
@@ -69,14 +65,14 @@ bool ScheduleRemovalAtRestart(const std::wstring& path) {
 // empty once they are gone).
 bool HoldsOnly(const std::wstring& folder, const std::vector<std::wstring>& scheduled) {
     WIN32_FIND_DATAW fd;
-    UniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &fd));
+    UniqueFind find(FindFirstFileW(fs::JoinPath(folder, L"*").c_str(), &fd));
     if (!find) return false;
     do {
         std::wstring name = fd.cFileName;
         if (name == L"." || name == L"..") continue;
-        std::wstring full = folder + L"\\" + name;
+        std::wstring full = fs::JoinPath(folder, name);
         bool listed = false;
-        for (const std::wstring& s : scheduled) listed = listed || SamePath(s, full);
+        for (const std::wstring& s : scheduled) listed = listed || fs::SamePath(s, full);
         if (!listed) return false;
     } while (FindNextFileW(find.get(), &fd));
     return true;
@@ -90,17 +86,8 @@ BOOL QueryWindowsVersion(OSVERSIONINFOA* info) {
 }
 
 std::wstring InstallerFolder() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (n == 0) return L".";
-        if (n < path.size()) {
-            path.resize(n);
-            break;
-        }
-        path.resize(path.size() * 2);
-    }
-    return ParentOf(path);
+    std::wstring path = fs::OwnPath();
+    return path.empty() ? L"." : ParentOf(path);
 }
 
 Installer::Installer(std::wstring mediumFolder, VersionQuery version)
@@ -136,13 +123,13 @@ std::vector<std::wstring> Installer::Install(HWND owner) {
     std::vector<std::wstring> notCopied;
     size_t index = 0;
     for (const FileCopy& copy : InstallCopies()) {
-        bool copied = TryCopyFile(medium_ + L"\\" + copy.source, copy.destination);
+        bool copied = TryCopyFile(fs::JoinPath(medium_, copy.source), copy.destination);
         // Shortcut copies into the other family's folders fail by design; only the programs count.
         if (!copied && index < kProgramFileCount) notCopied.emplace_back(copy.source);
         ++index;
     }
 
-    if (!Exists(kOcxDestination)) TryCopyFile(medium_ + L"\\" + kOcxSource, kOcxDestination);
+    if (!Exists(kOcxDestination)) TryCopyFile(fs::JoinPath(medium_, kOcxSource), kOcxDestination);
     return notCopied;
 }
 
@@ -165,7 +152,8 @@ void Installer::Uninstall(HWND owner) {
     for (const RegistryValue& v : UninstallValues()) SaveSetting(v.key, v.name, v.data);
 
     for (const wchar_t* file : UninstallFiles()) {
-        if (DeleteFileW(file)) continue;
+        // Only the file itself: a link put in its place is not followed to what it points to.
+        if (fs::DeletePlainFile(file)) continue;
         DWORD error = GetLastError();
         // Missing files and files that cannot be deleted for other reasons are skipped.
         if (InUse(file, error) && ScheduleRemovalAtRestart(file)) scheduled_.emplace_back(file);

@@ -7,6 +7,7 @@ have() { command -v "$1" >/dev/null 2>&1; }
 have x86_64-w64-mingw32-g++-posix || need+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
 have i686-w64-mingw32-g++-posix   || need+=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686)
 have cmake   || need+=(cmake)
+have c++     || need+=(g++)      # builds the tool that writes the medium's file.dat
 have python3 || need+=(python3)   # writes the medium's shortcut files at build time
 have wine    || need+=(wine)
 [ -x /usr/lib/wine/wine64 ] || need+=(wine64)

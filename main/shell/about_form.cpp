@@ -5,6 +5,7 @@
 #include "main/shell/main_ids.h"
 #include "main/shell/placement.h"
 #include "main/shell/sys_info.h"
+#include "shared/file_system.h"
 #include "shared/html_view.h"
 
 namespace tovra::shell {
@@ -38,15 +39,7 @@ const forms::FormSpec kForm{
 
 constexpr double kPageLeft = 240, kPageTop = 720, kPageWidth = 4215, kPageHeight = 1095;
 
-std::wstring OwnPath() {
-    std::vector<wchar_t> buf(MAX_PATH);
-    for (;;) {
-        DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
-        if (n == 0) return {};
-        if (n < buf.size()) return std::wstring(buf.data(), n);
-        buf.resize(buf.size() * 2);
-    }
-}
+using fs::OwnPath;
 
 }  // namespace
 

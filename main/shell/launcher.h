@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "shared/suite.h"
+
 namespace tovra::shell {
 
 class Launcher {
@@ -24,7 +26,7 @@ Launcher& SystemLauncher();
 std::wstring Quoted(const std::wstring& path);
 
 // Fixed places the main program knows.
-constexpr const wchar_t* kScannerPath = L"C:\\Program Files\\Tovra\\tovraa.exe";
+constexpr const wchar_t* kScannerPath = suite::kScannerCommandPath;
 // Written with backslashes, as it always was; the shell and the browsers take it.
 constexpr const wchar_t* kUpdateAddress = L"http:\\\\www.quorelsoft.com\\utovraa.exe";
 constexpr const wchar_t* kInternetOptionsCommand = L"control.exe INETCPL.CPL";

@@ -8,46 +8,36 @@
 #include <string>
 #include <vector>
 
+#include "shared/file_system.h"
+
 namespace tovra::washer {
 
-struct FolderEntry {
-    std::wstring name;
-    DWORD attributes = 0;
-};
-
-// One read of a folder. Subfolders exclude links (reparse points), which are never entered;
-// files exclude hidden and system files. Both are sorted by name.
-struct FolderListing {
-    std::wstring path;       // as the caller names it; Label1 shows paths built from it
-    std::wstring location;  // where the folder is, as the system names it: every delete is checked against it
-    std::vector<FolderEntry> folders;
-    std::vector<FolderEntry> files;
-};
-
-// The folder enumerator: the folder being worked on and its immediate subfolders by index.
+// The folder enumerator: the folder being worked on and its immediate subfolders by index, in
+// name order. Links (reparse points) are never listed, so never entered.
 class DirList {
 public:
     const std::wstring& Path() const;
     // Opens a folder (absolute or relative path). False, and nothing changed, when it does not
     // exist, cannot be read or is itself a link to somewhere else.
     bool SetPath(const std::wstring& path);
-    // Opens subfolder `index` of the folder shown, only if it is still really inside it.
+    // Opens subfolder `index` of the folder shown.
     bool OpenSubfolder(int index);
-    // Shows a folder again from an earlier read, without reading the disk.
-    void Show(std::shared_ptr<const FolderListing> listing);
 
     int ListCount() const;
     // List(-1) is the folder itself; List(0) to List(ListCount() - 1) its subfolders, full paths.
     std::wstring List(int index) const;
     int ListIndex() const { return listIndex_; }
     void SetListIndex(int index);
-    const std::shared_ptr<const FolderListing>& Listing() const { return listing_; }
+    // The folder's listing as the walk reads it.
+    const std::shared_ptr<const fs::Folder>& Listing() const { return listing_; }
 
     // Raised whenever Path changes (the file enumerator follows it).
     std::function<void()> onChange;
 
 private:
-    std::shared_ptr<const FolderListing> listing_;
+    void Show(std::shared_ptr<const fs::Folder> listing);
+
+    std::shared_ptr<const fs::Folder> listing_;
     int listIndex_ = -1;
 };
 
@@ -56,25 +46,27 @@ private:
 class FileList {
 public:
     const std::wstring& Path() const { return path_; }
-    // `listing`, when it is a read of the same folder, spares a second read for "*.*".
-    void SetPath(const std::wstring& path, std::shared_ptr<const FolderListing> listing = nullptr);
+    // `listing`, when it is a read of the same folder, spares a second read.
+    void SetPath(const std::wstring& path, std::shared_ptr<const fs::Folder> listing = nullptr);
     const std::wstring& Pattern() const { return pattern_; }
     // One or more wildcard patterns separated by ";", as the file list control takes them.
     void SetPattern(const std::wstring& pattern);
 
-    int ListCount() const;
+    int ListCount() const { return static_cast<int>(names_.size()); }
     std::wstring List(int index) const;  // the name, without folder
-    DWORD Attributes(int index) const;
 
 private:
-    const std::vector<FolderEntry>& Files() const;
+    void Refresh();
 
     std::wstring path_;
     std::wstring pattern_ = L"*.*";
-    std::shared_ptr<const FolderListing> listing_;
-    mutable bool stale_ = true;
-    mutable std::vector<FolderEntry> files_;
+    std::shared_ptr<const fs::Folder> listing_;
+    std::vector<std::wstring> names_;
 };
+
+// True when a file name matches one of the ";"-separated wildcard patterns ("*" and "?",
+// without regard to case; "*.*" matches every name, also one without a ".").
+bool MatchesFilePattern(const std::wstring& name, const std::wstring& patterns);
 
 // Deletes files from folder trees, as the washing run asks: select a folder, then Find.
 class FolderSweep {
@@ -88,8 +80,8 @@ public:
     FileList filList;
     std::wstring txtSearchSpec = L"*.*";  // every file the enumerators list
 
-    // Sweeps the folder that dirList shows with the pattern of txtSearchSpec; dirList shows that
-    // folder again afterwards.
+    // Sweeps the folder that dirList shows with the pattern of txtSearchSpec; dirList stays on
+    // that folder throughout.
     void Find();
     // dirList's events.
     void dirList_Change();
@@ -104,7 +96,7 @@ public:
 
 private:
     void SweepFolder();
-    void DeleteFilesShown();
+    void DeleteFiles(const fs::Folder& folder);
     void SetLabel1(const std::wstring& text);
 
     std::function<void(const std::wstring&)> label1_;

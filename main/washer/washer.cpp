@@ -8,6 +8,7 @@
 #include "main/washer/web_cache.h"
 #include "shared/message_box.h"
 #include "shared/registry.h"
+#include "shared/suite.h"
 #include "shared/win_handles.h"
 
 namespace tovra::washer {
@@ -81,8 +82,7 @@ void Washer::Run() {
         TryDeleteKeyWithValues(HKEY_CURRENT_USER, kRunKey);
         TryDeleteKeyWithValues(HKEY_LOCAL_MACHINE, kRunKey);
         // The product's own entry, as the installer writes it; the user's key is not made again.
-        SaveSetting("software\\Microsoft\\Windows\\CurrentVersion\\Run", "Tovra Internet Security 1.0",
-                    "C:\\Program Files\\tovra\\tovra.exe");
+        SaveSetting(suite::kRunKey, suite::kProductName, suite::kMainProgramPathA);
     }
 
     view_.SetWasherButtonEnabled(true);

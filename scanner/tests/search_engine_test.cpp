@@ -188,6 +188,21 @@ TEST(SearchEngineTest, WhatIsListedDeletedOrLeftAlone) {
     SetAttributes(dir / (L"readonly\\" + n), FILE_ATTRIBUTE_NORMAL);
 }
 
+// Under Wine a link to a file looks like a plain file, and deleting it deletes what it points to.
+TEST(SearchEngineTest, ALinkNamedLikeAnEntryLeavesItsTargetUntouched) {
+    TempDir dir, outside;
+    tovra::test::WriteFileAt(outside / L"report.doc", "the user's document");
+    tovra::test::MakeFileLink(dir / L"sub\\Trojan.Slog", outside / L"report.doc");
+    PlantFile(dir / L"Trojan.Slog");  // a real one beside it goes
+    SearchEngine engine;
+    RecordingView view;
+    EXPECT_EQ(Search(engine, L"Trojan.Slog", dir.path(), view), SummaryText(2));
+    EXPECT_EQ(Names(view.rows), (NameList{L"Trojan.Slog", L"Trojan.Slog"}));  // listed, like a file that cannot go
+    EXPECT_EQ(tovra::test::ReadFileAt(outside / L"report.doc"), "the user's document");
+    EXPECT_TRUE(PathExists(dir / L"sub\\Trojan.Slog")) << "the link is kept too";
+    EXPECT_FALSE(PathExists(dir / L"Trojan.Slog"));
+}
+
 TEST(SearchEngineTest, WalksIntoFoldersByTheirAttributes) {
     struct Case {
         DWORD attributes;

@@ -167,6 +167,22 @@ TEST_F(TovraaE2eTest, ScansDriveCWithTheShippedList) {
     ExitAndWait();
 }
 
+// A link on C: named like a list entry, to a document on another drive: under Wine it looks
+// like a plain file, and deleting it would delete the document.
+TEST_F(TovraaE2eTest, ALinkOnDriveCLeavesTheFileItPointsTo) {
+    WriteList(Quoted({"Trojan.Slog"}));
+    t::WriteFileAt(L"D:\\documents\\report.doc", "the user's document");
+    t::MakeFileLink(kFixture + L"\\docs\\Trojan.Slog", L"D:\\documents\\report.doc");
+    PlantFile(kFixture + L"\\Trojan.Slog");
+    Start(L"C");
+    Scan(L"Trojan.Slog", L"C:\\", 2);
+    EXPECT_EQ(NamesAndFolders(Results()),
+              (Rows{{L"Trojan.Slog", kFixture + L"\\docs"}, {L"Trojan.Slog", kFixture}}));
+    EXPECT_EQ(t::ReadFileAt(L"D:\\documents\\report.doc"), "the user's document");
+    EXPECT_FALSE(t::PathExists(kFixture + L"\\Trojan.Slog"));
+    ExitAndWait();
+}
+
 TEST_F(TovraaE2eTest, TwoDrivesAndASecondScanCountEveryRow) {
     WriteList(Quoted({"Trojan.Slog", "Backdoor.Ketch"}));
     PlantFile(L"D:\\keep\\Trojan.Slog");

@@ -599,6 +599,31 @@ TEST_F(UninstallTest, YesRemovesWhatTheInstallationPutInPlace) {
     }
 }
 
+// Under Wine a link to a file looks like a plain file, and deleting it deletes what it points to.
+TEST_F(UninstallTest, ALinkInPlaceOfAnInstalledFileLeavesItsTarget) {
+    Install(VER_PLATFORM_WIN32_NT);
+    t::TempDir documents;
+    t::WriteFileAt(documents / L"report.doc", "the user's document");
+    const std::wstring readme = std::wstring(kProgram) + L"\\readme.htm";
+    ASSERT_TRUE(DeleteFileW(readme.c_str()));
+    t::MakeFileLink(readme, documents / L"report.doc");
+
+    ScriptedMessageBoxes boxes({IDYES});
+    Installer installer(medium_.path(), Platform(VER_PLATFORM_WIN32_NT));
+    ASSERT_TRUE(installer.ConfirmUninstall(nullptr));
+    installer.Uninstall(nullptr);
+    EXPECT_EQ(t::ReadFileAt(documents / L"report.doc"), "the user's document");
+    EXPECT_TRUE(installer.ScheduledForRestart().empty()) << "a link is not a file in use";
+    for (const wchar_t* name : kProgramFiles) {
+        if (std::wstring(name) != L"readme.htm") {
+            EXPECT_FALSE(t::PathExists(std::wstring(kProgram) + L"\\" + name));
+        }
+    }
+    EXPECT_TRUE(t::PathExists(readme));  // the link stays, and the folder with it
+    t::RemoveTree(kProgram);
+    EXPECT_EQ(t::ReadFileAt(documents / L"report.doc"), "the user's document");
+}
+
 TEST_F(UninstallTest, NothingInstalledRunsThroughQuietly) {
     ScriptedMessageBoxes boxes({IDYES});
     Installer installer(medium_.path(), Platform(VER_PLATFORM_WIN32_NT));

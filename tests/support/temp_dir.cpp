@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "shared/file_system.h"
+
 namespace tovra::test {
 namespace {
 
@@ -54,42 +56,52 @@ std::string TempDir::ReadFile(const std::wstring& rel) const { return ReadFileAt
 void TempDir::MakeDir(const std::wstring& rel) const { MakeParents(*this / rel + L"\\"); }
 bool TempDir::Exists(const std::wstring& rel) const { return PathExists(*this / rel); }
 
+namespace {
+
+// Wine's DeleteFile and RemoveDirectory on a Unix link act on its target: unlink it from Unix.
+void Unlink(const std::wstring& path) {
+    std::string unix = UnixPath(path);
+    if (!unix.empty()) RunUnixShell("rm -f '" + unix + "'");
+}
+
+// The links a walk passes over (it never lists them as files or folders).
+void UnlinkLinksIn(const std::wstring& folder) {
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW(fs::LongPath(fs::JoinPath(folder, L"*")).c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return;
+    do {
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) Unlink(fs::JoinPath(folder, fd.cFileName));
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+}
+
+}  // namespace
+
 void RemoveTree(const std::wstring& root) {
     DWORD attrs = GetFileAttributesW(root.c_str());
     if (attrs == INVALID_FILE_ATTRIBUTES) return;
-    std::vector<std::wstring> dirs{root}, order;
-    while (!dirs.empty()) {
-        std::wstring dir = dirs.back();
-        dirs.pop_back();
-        order.push_back(dir);
-        DWORD a = GetFileAttributesW(dir.c_str());
-        if (a & FILE_ATTRIBUTE_REPARSE_POINT) continue;  // a link: remove it, never its target's files
-        WIN32_FIND_DATAW fd;
-        HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
-        if (h == INVALID_HANDLE_VALUE) continue;
-        do {
-            std::wstring name = fd.cFileName;
-            if (name == L"." || name == L"..") continue;
-            std::wstring full = dir + L"\\" + name;
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                dirs.push_back(full);
-            } else {
-                SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileW(full.c_str());
+    if (attrs & FILE_ATTRIBUTE_REPARSE_POINT) {
+        Unlink(root);  // a link: remove it, never its target's files
+        return;
+    }
+    fs::Folder top;
+    top.path = fs::AbsolutePath(root);
+    fs::WalkOptions options;
+    options.leave = [](const fs::Folder& folder) {
+        for (const fs::Entry& file : folder.files) {
+            std::wstring path = folder.PathOf(file);
+            if (file.attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(fs::LongPath(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (!fs::DeleteListedFile(path, folder.LocationOf(file)) && GetLastError() == ERROR_CANT_ACCESS_FILE) {
+                Unlink(path);  // a Unix link to a file, which Wine shows as a plain file
             }
-        } while (FindNextFileW(h, &fd));
-        FindClose(h);
-    }
-    for (auto it = order.rbegin(); it != order.rend(); ++it) {
-        DWORD a = GetFileAttributesW(it->c_str());
-        if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT)) {
-            // Wine's RemoveDirectory on a Unix link removes the target; unlink it from Unix instead.
-            std::string unix = UnixPath(*it);
-            if (!unix.empty()) RunUnixShell("rm -f '" + unix + "'");
-            continue;
         }
-        RemoveDirectoryW(it->c_str());
-    }
+        std::wstring longPath = fs::LongPath(folder.path);
+        if (!RemoveDirectoryW(longPath.c_str())) {
+            UnlinkLinksIn(folder.path);
+            RemoveDirectoryW(longPath.c_str());
+        }
+    };
+    fs::Walk(top, options);
 }
 
 void WriteFileAt(const std::wstring& path, const std::string& bytes) {
@@ -132,6 +144,16 @@ std::string UnixPath(const std::wstring& windowsPath) {
     std::string out = p;
     HeapFree(GetProcessHeap(), 0, p);
     return out;
+}
+
+void MakeFileLink(const std::wstring& link, const std::wstring& target) {
+    MakeParents(link);
+    std::string unixTarget = UnixPath(target), unixLink = UnixPath(link);
+    ASSERT_FALSE(unixTarget.empty() || unixLink.empty()) << "no Unix paths for the link";
+    ASSERT_EQ(RunUnixShell("ln -s '" + unixTarget + "' '" + unixLink + "'"), 0);
+    DWORD attrs = GetFileAttributesW(link.c_str());
+    ASSERT_TRUE(attrs != INVALID_FILE_ATTRIBUTES && !(attrs & FILE_ATTRIBUTE_DIRECTORY))
+        << "the link does not lead to its file";
 }
 
 int RunUnixShell(const std::string& command) {

@@ -37,5 +37,9 @@ std::wstring ModuleDir();
 int RunUnixShell(const std::string& command);
 // The Unix path of a Windows path (Wine), empty if unknown.
 std::string UnixPath(const std::wstring& windowsPath);
+// A Unix symbolic link to a file, made from Linux (Wine cannot make one, and shows it as a plain
+// file). Both ends must lie in the test's own scratch folders or fixture drives; RemoveTree
+// unlinks it without touching its target.
+void MakeFileLink(const std::wstring& link, const std::wstring& target);
 
 }  // namespace tovra::test

@@ -104,6 +104,23 @@ TEST(FolderSweepTest, APatternLimitsTheFiles) {
     EXPECT_TRUE(dir.Exists(L"c.dat"));
 }
 
+TEST(FolderSweepTest, FilePatternsAsTheFileListReadsThem) {
+    struct Case {
+        const wchar_t *name, *pattern;
+        bool matches;
+    } cases[] = {
+        {L"a.txt", L"*.txt", true},        {L"A.TXT", L"*.txt", true},     {L"a.txt.bak", L"*.txt", false},
+        {L"readme", L"*.*", true},         {L"readme", L"*", true},        {L"a.b.c", L"*.c", true},
+        {L"abc", L"a?c", true},            {L"abc", L"a?", false},         {L"x.log", L"*.txt; *.log", true},
+        {L"x.dat", L"*.txt; *.log", false}, {L"Text1", L"Text1", true},    {L"Text10", L"Text1", false},
+        {L"report", L"rep*.*", true},      {L"x.log", L" ; ", false},      {L"aXbXc", L"a*b*c", true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(MatchesFilePattern(c.name, c.pattern), c.matches)
+            << testing::PrintToString(std::wstring(c.name)) << " " << testing::PrintToString(std::wstring(c.pattern));
+    }
+}
+
 TEST(FolderSweepTest, AHighlightedEntryIsOpenedInsteadOfSwept) {
     TempDir dir;
     PlantFile(dir / L"a.txt");

@@ -65,6 +65,9 @@ protected:
         readOnly_ = windowsTemp_ / L"read-only.tmp";
         PlantFile(readOnly_);
         SetFileAttributesW(readOnly_.c_str(), FILE_ATTRIBUTE_READONLY);
+        // A link in a swept folder to a document elsewhere: Wine shows it as a plain file.
+        t::WriteFileAt(outside_ / L"precious.doc", "the user's document");
+        t::MakeFileLink(windowsTemp_ / L"nested\\link.tmp", outside_ / L"precious.doc");
         ASSERT_EQ(CacheTool(L"seed"), 0) << "the URL cache could not be seeded";
         ASSERT_EQ(CacheTool(L"count"), kSeededEntries);
 
@@ -122,6 +125,7 @@ protected:
         for (size_t i = 0; i < planted_.size(); ++i) EXPECT_FALSE(Exists(planted_[i])) << "planted file " << i;
         EXPECT_TRUE(Exists(readOnly_));
         EXPECT_TRUE(Exists(windowsTemp_ / L"nested"));
+        EXPECT_EQ(t::ReadFileAt(outside_ / L"precious.doc"), "the user's document") << "the sweep followed a link";
         EXPECT_EQ(CacheTool(L"count"), 0);
         EXPECT_EQ(ReadString(HKEY_CURRENT_USER, kIEMainA, "Start Page"), std::optional<std::string>(kHome));
         EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kIEMainA, "Custom_Key"), std::optional<std::string>("MICROSO"));
@@ -133,6 +137,7 @@ protected:
         {HKEY_LOCAL_MACHINE, kIEMain}, {HKEY_CURRENT_USER, kIEMain}, {HKEY_LOCAL_MACHINE, kTypedUrls},
         {HKEY_CURRENT_USER, kTypedUrls}, {HKEY_LOCAL_MACHINE, kRun},  {HKEY_CURRENT_USER, kRun},
     };
+    t::TempDir outside_;  // the user's temp folder, which no sweep touches
     t::TempDir windowsTemp_{L"c:\\windows\\temp"};
     t::TempDir history_{PathOf(CSIDL_HISTORY)};
     t::TempDir cache_{PathOf(CSIDL_INTERNET_CACHE)};
