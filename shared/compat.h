@@ -10,7 +10,8 @@
 
 namespace tovra::compat {
 
-// Milliseconds since the system started, without the 49.7-day wrap of GetTickCount.
+// Milliseconds since the system started, without the 49.7-day wrap of GetTickCount. Safe to
+// call from any thread at any time, also before static initialisation has run.
 ULONGLONG TickCount64();
 
 // Ordinal comparison of two names without regard to case, as the file system compares them:
