@@ -102,6 +102,7 @@ class PeImage:
                 dll = self.cstring(name)
                 result += [("import", dll, fn) for fn in self._thunks(lookup or iat)]
                 off += 20
+        seen = set()
         if len(self.directories) > 13 and self.directories[13][0]:
             off = self.offset(self.directories[13][0])
             while True:
@@ -111,8 +112,43 @@ class PeImage:
                 base = 0 if attrs & 1 else self.image_base  # old-style descriptors hold addresses
                 dll = self.cstring(name - base)
                 result += [("delay-load", dll, fn) for fn in self._thunks(lookup - base)]
+                seen.add(off)
                 off += 32
+        # GNU ld links dlltool's delay-load descriptors without entering them in the data
+        # directory: find them by their shape, so such imports are checked as well.
+        for off in self._delay_descriptors():
+            if off in seen:
+                continue
+            _, name, _, _, lookup, _, _, _ = struct.unpack_from("<8I", self.data, off)
+            dll = self.cstring(name)
+            result += [("delay-load", dll, fn) for fn in self._thunks(lookup)]
         return result
+
+    def _maps(self, rva):
+        try:
+            self.offset(rva)
+            return True
+        except PeError:
+            return False
+
+    def _delay_descriptors(self):
+        """File offsets of RVA-style delay-load descriptors found anywhere in the sections."""
+        found = []
+        for va, size, raw, rsize in self.sections:
+            for off in range(raw, raw + rsize - 31, 4):
+                attrs, name, handle, iat, lookup, bound, unload, stamp = struct.unpack_from("<8I", self.data, off)
+                if attrs != 1 or not name or not handle or not iat or not lookup:
+                    continue
+                if not all(self._maps(r) for r in (name, handle, iat, lookup)):
+                    continue
+                try:
+                    dll = self.cstring(name)
+                except (PeError, ValueError):
+                    continue
+                if not (4 < len(dll) < 64 and dll.isprintable() and dll.lower().endswith((".dll", ".ocx", ".drv"))):
+                    continue
+                found.append(off)
+        return found
 
 
 def load_exports(directory):

@@ -31,6 +31,23 @@ make_prefix() {
   WINEPREFIX=$dir timeout 60 wineserver -k || true
   WINEPREFIX=$dir timeout 60 wineserver -w || true
   [ -d "$dir/drive_c/windows" ] || { echo "could not create Wine prefix $dir" >&2; return 1; }
+  prefix_fonts "$dir"
+}
+
+# prefix_fonts DIR: Wine's own Tahoma (Debian's fonts-wine) into the prefix's Fonts folder. Wine 8
+# as Debian ships it does not load /usr/share/wine/fonts/tahoma.ttf by itself: a form asking for
+# Tahoma then gets Liberation Sans, narrower and drawn differently (a menu bar "Firewall" loses its
+# last "l"). From C:\windows\Fonts it is loaded and the forms measure as designed.
+prefix_fonts() {
+  local fonts=$1/drive_c/windows/Fonts f
+  mkdir -p "$fonts"
+  for f in /usr/share/wine/fonts/tahoma.ttf /usr/share/wine/fonts/tahomabd.ttf; do
+    if [ -f "$f" ]; then
+      cp -u "$f" "$fonts/"
+    else
+      echo "warning: $f is missing (package fonts-wine): Tahoma will be replaced by a wider font" >&2
+    fi
+  done
 }
 
 # start_xvfb: starts a private X server, sets DISPLAY and XVFB_PID.

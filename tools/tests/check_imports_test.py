@@ -13,7 +13,8 @@ SECTION_RAW = 0x400
 IMAGE_BASE = 0x400000
 
 
-def make_pe(machine, imports=(), delay=(), os_version=(5, 1), subsystem_version=(5, 1), old_delay=False):
+def make_pe(machine, imports=(), delay=(), os_version=(5, 1), subsystem_version=(5, 1), old_delay=False,
+            delay_directory=True):
     """A minimal PE image: one section holding the import and delay-load tables.
 
     imports and delay are lists of (dll, [function name or ordinal number, ...]).
@@ -45,13 +46,17 @@ def make_pe(machine, imports=(), delay=(), os_version=(5, 1), subsystem_version=
         descriptors.append((place(dll.encode() + b"\0"), thunk_table(functions)))
     delay_descriptors = []
     for dll, functions in delay:
-        delay_descriptors.append((place(dll.encode() + b"\0"), thunk_table(functions)))
+        handle = place(b"\0" * 8, 8)
+        delay_descriptors.append((place(dll.encode() + b"\0"), thunk_table(functions), handle, thunk_table(functions)))
 
     import_rva = place(b"".join(struct.pack("<IIIII", lookup, 0, 0, name, lookup) for name, lookup in descriptors)
                        + b"\0" * 20, 4) if descriptors else 0
     base = IMAGE_BASE if old_delay else 0
-    delay_rva = place(b"".join(struct.pack("<8I", 0 if old_delay else 1, name + base, 0, 0, lookup + base, 0, 0, 0)
-                               for name, lookup in delay_descriptors) + b"\0" * 32, 4) if delay_descriptors else 0
+    delay_rva = place(b"".join(struct.pack("<8I", 0 if old_delay else 1, name + base, handle + base, iat + base,
+                                           lookup + base, 0, 0, 0)
+                               for name, lookup, handle, iat in delay_descriptors) + b"\0" * 32, 4) if delay_descriptors else 0
+    if not delay_directory:
+        delay_rva = 0
     while len(sec) % 0x200:
         sec.append(0)
 
@@ -135,9 +140,15 @@ class ImportCheckTest(unittest.TestCase):
                     self.assertIn("%s!%s" % (dll, name), found[0])
 
     def test_delay_loaded_imports_count_too(self):
-        found = problems(make_pe(I386, delay=[("ws2_32.dll", ["InetNtopW"])]))
-        self.assertEqual(len(found), 1)
-        self.assertIn("delay-load ws2_32.dll!InetNtopW", found[0])
+        # Also when the linker left the descriptor out of the data directory, as GNU ld does.
+        for machine in (I386, AMD64):
+            for in_directory in (True, False):
+                with self.subTest(machine=hex(machine), in_directory=in_directory):
+                    found = problems(make_pe(machine, delay=[("ws2_32.dll", ["InetNtopW"])],
+                                             os_version=(5, 1), subsystem_version=(5, 1),
+                                             delay_directory=in_directory))
+                    self.assertEqual(len(found), 1, found)
+                    self.assertIn("delay-load ws2_32.dll!InetNtopW", found[0])
 
     def test_version_fields_above_the_target_fail(self):
         cases = [
