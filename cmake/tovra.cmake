@@ -13,6 +13,10 @@ function(tovra_add_program name)
   add_executable(${name} WIN32 ${P_SOURCES} ${rc})
   target_link_libraries(${name} PRIVATE ${P_LIBS})
   if(MINGW)
+    # Stand-ins for the post-XP imports of the MinGW runtime: a source of the program itself, so
+    # the linker sees them before it searches the import libraries.
+    target_sources(${name} PRIVATE ${PROJECT_SOURCE_DIR}/shared/runtime_imports.cpp)
+    target_link_libraries(${name} PRIVATE tovra_shared)
     target_link_options(${name} PRIVATE -municode)
   endif()
 endfunction()

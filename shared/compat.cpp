@@ -39,9 +39,17 @@ void ForceXpPaths(bool force) { forceXp = force; }
 bool XpPathsForced() { return forceXp; }
 
 ULONGLONG TickCount64() {
+    // No guarded static here: the thread library's timed waits come through this function (see
+    // shared/runtime_imports.cpp), also while a guarded static of another thread is being set up.
     using Fn = ULONGLONG(WINAPI*)();
-    static const Fn newer = Lookup<Fn>(L"kernel32.dll", "GetTickCount64");
-    if (newer && !forceXp) return newer();
+    static std::atomic<int> looked{0};  // 0 not yet, 1 looked up (newer may still be null)
+    static std::atomic<Fn> newer{nullptr};
+    if (looked.load(std::memory_order_acquire) == 0) {
+        newer.store(Lookup<Fn>(L"kernel32.dll", "GetTickCount64"), std::memory_order_relaxed);
+        looked.store(1, std::memory_order_release);
+    }
+    const Fn fn = newer.load(std::memory_order_relaxed);
+    if (fn && !forceXp) return fn();
     static std::atomic<ULONGLONG> last{0};
     ULONGLONG prev = last.load();
     for (;;) {

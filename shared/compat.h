@@ -10,7 +10,8 @@
 
 namespace tovra::compat {
 
-// Milliseconds since the system started, without the 49.7-day wrap of GetTickCount.
+// Milliseconds since the system started, without the 49.7-day wrap of GetTickCount. Safe to
+// call from any thread at any time, also before static initialisation has run.
 ULONGLONG TickCount64();
 // The XP path's step: the 64-bit count after `last` when GetTickCount now reads `now`. A value
 // below the last one's low part means the counter wrapped (it is read far more often than every

@@ -4,6 +4,8 @@ set -euo pipefail
 
 need=()
 have() { command -v "$1" >/dev/null 2>&1; }
+# A package counts as present only when dpkg has it fully installed (not merely known or removed).
+installed() { [ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null)" = "install ok installed" ]; }
 have x86_64-w64-mingw32-g++-posix || need+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
 have i686-w64-mingw32-g++-posix   || need+=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686)
 have cmake   || need+=(cmake)
@@ -17,6 +19,10 @@ have unshare || need+=(util-linux)
 have import  || need+=(imagemagick)
 have xdpyinfo || need+=(x11-utils)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
+# The forms are designed in Tahoma and Arial. Wine's own Tahoma and the metric-compatible Liberation
+# fonts make captions and the menu bar measure as they do on Windows; without them a wider font
+# stands in and the main window's menu bar wraps.
+for p in fonts-wine fonts-liberation2; do installed "$p" || need+=("$p"); done
 
 if [ ${#need[@]} -gt 0 ]; then
   echo "Installing: ${need[*]}"

@@ -12,6 +12,7 @@ if [ ! -f "$WINEPREFIX/.tovra-ready" ]; then
   make_prefix "$WINEPREFIX"
   touch "$WINEPREFIX/.tovra-ready"
 fi
+prefix_fonts "$WINEPREFIX"  # also into prefixes made before the fonts were installed
 dest="$WINEPREFIX/drive_c/Program Files/tovra"
 mkdir -p "$dest"
 cp "$build"/bin/{tovra,tovraa,utovraa,setup}.exe "$dest/"

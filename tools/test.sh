@@ -18,6 +18,7 @@ if [ ! -f "$template/.tovra-ready" ]; then
   unshare -n bash -c ". '$here/wine-env.sh'; ip link set lo up; make_prefix '$template'"
   touch "$template/.tovra-ready"
 fi
+prefix_fonts "$template"  # also into templates made before the fonts were installed
 
 prefix=$build/wine/test
 rm -rf "$prefix" "$build/wine/drives"

@@ -20,17 +20,53 @@ make_prefix() {
       if [ -L "$u/$d" ]; then rm "$u/$d"; mkdir -p "$u/$d"; fi
     done
   done
-  local reg="WINEPREFIX=$dir timeout 60 wine reg add"
-  eval "$reg 'HKCU\\Software\\Wine\\X11 Driver' /v Managed /d N /f" >/dev/null 2>&1
-  eval "$reg 'HKCU\\Software\\Wine\\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f" >/dev/null 2>&1
-  eval "$reg 'HKCU\\Software\\Wine\\DllOverrides' /v winemenubuilder.exe /d '' /f" >/dev/null 2>&1
-  # Opened addresses go to a log, never to a real browser or the network.
+  # The sandbox settings, written in one import and read back: a setting that silently failed to
+  # land (a first Wine start after wineboot can outlast its timeout on a loaded machine) would
+  # make every window hide take two seconds (Managed) or open crash dialogs.
   local fake; fake="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/fakebrowser.sh"
-  eval "$reg 'HKCU\\Software\\Wine\\WineBrowser' /v Browsers /d '$fake' /f" >/dev/null 2>&1
-  eval "$reg 'HKCU\\Software\\Wine\\WineBrowser' /v Mailers /d '$fake' /f" >/dev/null 2>&1
-  WINEPREFIX=$dir timeout 60 wineserver -k || true
-  WINEPREFIX=$dir timeout 60 wineserver -w || true
+  local regfile=$dir/drive_c/tovra-settings.reg
+  {
+    printf 'REGEDIT4\r\n\r\n'
+    printf '[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Managed"="N"\r\n\r\n'
+    printf '[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n"ShowCrashDialog"=dword:00000000\r\n\r\n'
+    printf '[HKEY_CURRENT_USER\\Software\\Wine\\DllOverrides]\r\n"winemenubuilder.exe"=""\r\n\r\n'
+    # Opened addresses go to a log, never to a real browser or the network.
+    printf '[HKEY_CURRENT_USER\\Software\\Wine\\WineBrowser]\r\n"Browsers"="%s"\r\n"Mailers"="%s"\r\n\r\n' \
+      "$fake" "$fake"
+  } > "$regfile"
+  local try
+  for try in 1 2 3; do
+    WINEPREFIX=$dir timeout 60 wineserver -p 5 || true
+    WINEPREFIX=$dir timeout 120 wine cmd /c exit >/dev/null 2>&1 </dev/null || true
+    WINEPREFIX=$dir timeout 120 wine regedit /S 'C:\tovra-settings.reg' >/dev/null 2>&1 </dev/null || true
+    WINEPREFIX=$dir timeout 60 wineserver -k || true
+    WINEPREFIX=$dir timeout 60 wineserver -w || true
+    if grep -q '^\[Software\\\\Wine\\\\X11 Driver\]' "$dir/user.reg" 2>/dev/null &&
+       grep -q '"Managed"="N"' "$dir/user.reg" && grep -q '"ShowCrashDialog"=dword:00000000' "$dir/user.reg" &&
+       grep -q "fakebrowser.sh" "$dir/user.reg"; then
+      break
+    fi
+    [ "$try" -lt 3 ] || { echo "could not write the sandbox settings into $dir/user.reg" >&2; return 1; }
+  done
+  rm -f "$regfile"
   [ -d "$dir/drive_c/windows" ] || { echo "could not create Wine prefix $dir" >&2; return 1; }
+  prefix_fonts "$dir"
+}
+
+# prefix_fonts DIR: Wine's own Tahoma (Debian's fonts-wine) into the prefix's Fonts folder. Wine 8
+# as Debian ships it does not load /usr/share/wine/fonts/tahoma.ttf by itself: a form asking for
+# Tahoma then gets Liberation Sans, narrower and drawn differently (a menu bar "Firewall" loses its
+# last "l"). From C:\windows\Fonts it is loaded and the forms measure as designed.
+prefix_fonts() {
+  local fonts=$1/drive_c/windows/Fonts f
+  mkdir -p "$fonts"
+  for f in /usr/share/wine/fonts/tahoma.ttf /usr/share/wine/fonts/tahomabd.ttf; do
+    if [ -f "$f" ]; then
+      cp -u "$f" "$fonts/"
+    else
+      echo "warning: $f is missing (package fonts-wine): Tahoma will be replaced by a wider font" >&2
+    fi
+  done
 }
 
 # start_xvfb: starts a private X server, sets DISPLAY and XVFB_PID.
