@@ -228,30 +228,40 @@ LRESULT CALLBACK EventProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
-TEST_F(WashingRunTest, CleanChosenDuringASweepDoesNotStartASecondRun) {
+// Runs the washer with `during` handled once as a window event inside the sweep; the number of
+// times it ran (1 when the sweep let events run).
+int RunWithEventInSweep(Washer& washer, std::function<void()> during) {
     WNDCLASSW cls{};
     cls.lpfnWndProc = EventProc;
     cls.hInstance = GetModuleHandleW(nullptr);
     cls.lpszClassName = L"TovraWasherTestEvents";
     RegisterClassW(&cls);
-    HWND window = CreateWindowExW(0, cls.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, cls.hInstance, nullptr);
-    ASSERT_NE(window, nullptr);
-
-    Washer washer(view_);
-    ScriptedMessageBoxes boxes({IDYES, IDNO});
+    HWND window =
+        CreateWindowExW(0, cls.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, cls.hInstance, nullptr);
+    EXPECT_NE(window, nullptr);
+    if (!window) return 0;
     int handled = 0;
     g_onEvent = [&] {
         ++handled;
+        during();
+    };
+    EXPECT_TRUE(PostMessageW(window, WM_APP, 0, 0));
+    washer.Run();
+    g_onEvent = nullptr;
+    DestroyWindow(window);
+    return handled;
+}
+
+TEST_F(WashingRunTest, CleanChosenDuringASweepDoesNotStartASecondRun) {
+    Washer washer(view_);
+    ScriptedMessageBoxes boxes({IDYES, IDNO});
+    const int handled = RunWithEventInSweep(washer, [&] {
         EXPECT_TRUE(washer.running());
         EXPECT_EQ(view_.status, L"Running");
         size_t before = boxes.calls().size();
         washer.Run();  // "Clean" from the menu
         EXPECT_EQ(boxes.calls().size(), before);
-    };
-    ASSERT_TRUE(PostMessageW(window, WM_APP, 0, 0));
-    washer.Run();
-    g_onEvent = nullptr;
-    DestroyWindow(window);
+    });
 
     EXPECT_EQ(handled, 1);
     ExpectBoxes(boxes, {kAreYouSure, kStartUp, kFinished});
@@ -262,30 +272,14 @@ TEST_F(WashingRunTest, CleanChosenDuringASweepDoesNotStartASecondRun) {
     EXPECT_EQ(boxes.calls().size(), 4u);
 }
 
-}  // namespace
 TEST_F(WashingRunTest, IEDefaultChosenDuringASweepAsksNothing) {
-    WNDCLASSW cls{};
-    cls.lpfnWndProc = EventProc;
-    cls.hInstance = GetModuleHandleW(nullptr);
-    cls.lpszClassName = L"TovraWasherTestEvents";
-    RegisterClassW(&cls);
-    HWND window =
-        CreateWindowExW(0, cls.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, cls.hInstance, nullptr);
-    ASSERT_NE(window, nullptr);
-
     Washer washer(view_);
     ScriptedMessageBoxes boxes({IDYES, IDNO});
-    int handled = 0;
-    g_onEvent = [&] {
-        ++handled;
+    const int handled = RunWithEventInSweep(washer, [&] {
         size_t before = boxes.calls().size();
         washer.IEDefault();  // "IE Default" from the menu, inside the sweep
         EXPECT_EQ(boxes.calls().size(), before) << "a question in the middle of the run";
-    };
-    ASSERT_TRUE(PostMessageW(window, WM_APP, 0, 0));
-    washer.Run();
-    g_onEvent = nullptr;
-    DestroyWindow(window);
+    });
 
     EXPECT_EQ(handled, 1);
     ExpectBoxes(boxes, {kAreYouSure, kStartUp, kFinished});
@@ -296,4 +290,5 @@ TEST_F(WashingRunTest, IEDefaultChosenDuringASweepAsksNothing) {
     EXPECT_EQ(boxes.calls().size(), 4u);
 }
 
+}  // namespace
 }  // namespace tovra::washer::test
