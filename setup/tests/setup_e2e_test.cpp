@@ -197,10 +197,9 @@ protected:
         std::optional<std::wstring> command = ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, L"UninstallString");
         EXPECT_TRUE(command.has_value());
         if (!command) return nullptr;
-        STARTUPINFOW si{sizeof si};
         PROCESS_INFORMATION pi{};
         std::wstring line = *command;
-        if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, L"C:\\", &si, &pi)) {
+        if (!StartProcess(nullptr, line, 0, L"C:\\", &pi)) {
             ADD_FAILURE() << "cannot start " << Narrow(line) << " (error " << GetLastError() << ")";
             return nullptr;
         }

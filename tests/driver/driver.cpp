@@ -269,6 +269,24 @@ bool WaitFor(const std::function<bool()>& cond, DWORD timeoutMs) {
     }
 }
 
+bool StartProcess(const wchar_t* exePath, std::wstring commandLine, DWORD flags, const wchar_t* workDir,
+                  PROCESS_INFORMATION* pi) {
+    // Under load, Wine now and then loses a new process inside its own loader, before any of the
+    // program's code runs, and reports ERROR_INTERNAL_ERROR. That says nothing about the program,
+    // so such a start is tried again; every other failure is the caller's answer.
+    constexpr int kStartTries = 3;
+    for (int attempt = 1;; ++attempt) {
+        STARTUPINFOW si{sizeof si};
+        if (CreateProcessW(exePath, commandLine.data(), nullptr, nullptr, FALSE, flags, nullptr, workDir, &si, pi)) {
+            return true;
+        }
+        DWORD error = GetLastError();
+        if (error != ERROR_INTERNAL_ERROR || attempt == kStartTries) return false;
+        std::fprintf(stderr, "driver: Wine lost a starting process (try %d of %d)\n", attempt, kStartTries);
+        Sleep(250);
+    }
+}
+
 std::wstring ProductFolder() { return L"C:\\Program Files\\tovra"; }
 
 ProductFolderAside::ProductFolderAside() : folder_(ProductFolder()), saved_(folder_ + L".e2e-saved") {
@@ -313,10 +331,8 @@ App App::Start(const std::wstring& exePath, const std::wstring& args, const std:
     if (!args.empty()) commandLine += L" " + args;
     // As a shortcut or Explorer would start it: in its own folder unless told otherwise.
     std::wstring dir = workDir.empty() ? FolderOf(exePath) : workDir;
-    STARTUPINFOW si{sizeof si};
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        dir.empty() ? nullptr : dir.c_str(), &si, &pi)) {
+    if (!StartProcess(exePath.c_str(), commandLine, 0, dir.empty() ? nullptr : dir.c_str(), &pi)) {
         std::fprintf(stderr, "driver: cannot start %s (error %lu)\n", Narrow(exePath).c_str(), GetLastError());
         return app;
     }

@@ -13,6 +13,11 @@ namespace tovra::driver {
 // Polls cond every few milliseconds until it holds or the time is up.
 bool WaitFor(const std::function<bool()>& cond, DWORD timeoutMs);
 
+// CreateProcessW as a test needs it: a start that Wine's loader loses before the program runs is
+// tried again. Last error set on failure.
+bool StartProcess(const wchar_t* exePath, std::wstring commandLine, DWORD flags, const wchar_t* workDir,
+                  PROCESS_INFORMATION* pi);
+
 // The product folder the programs expect, "C:\Program Files\tovra".
 std::wstring ProductFolder();
 // Copies the named built programs (from the test executable's folder) into the product folder,

@@ -295,11 +295,9 @@ TEST(DriverAttachTest, TakesChargeOfAProcessStartedElsewhere) {
     std::wstring exe = dir / L"fixture_child.exe";
     ASSERT_TRUE(CopyFileW(FixturePath().c_str(), exe.c_str(), FALSE));
     EXPECT_FALSE(App::WaitStarted(L"fixture_child.exe", 200).started());
-    STARTUPINFOW si{sizeof si};
     PROCESS_INFORMATION pi{};
     std::wstring line = L"\"" + exe + L"\"";
-    ASSERT_TRUE(CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, dir.path().c_str(), &si,
-                               &pi));
+    ASSERT_TRUE(StartProcess(exe.c_str(), line, 0, dir.path().c_str(), &pi));
     CloseHandle(pi.hThread);
     struct KillOnFailure {
         HANDLE process;

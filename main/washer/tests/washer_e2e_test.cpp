@@ -39,9 +39,8 @@ std::wstring PathOf(int csidl) {
 // Runs the cache tool in a process of its own; its exit code.
 int CacheTool(const std::wstring& what) {
     std::wstring line = L"\"" + t::ModuleDir() + L"\\washer_cache_tool.exe\" " + what;
-    STARTUPINFOW si{sizeof si};
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi)) {
+    if (!tovra::driver::StartProcess(nullptr, line, CREATE_NO_WINDOW, nullptr, &pi)) {
         ADD_FAILURE() << "cannot start the cache tool";
         return -1;
     }
