@@ -3,6 +3,7 @@
 #include <winternl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 
 #include "shared/compat.h"
@@ -63,7 +64,7 @@ struct Native {
         static const Native calls;
         return calls;
     }
-    void Fail(LONG status) const { SetLastError(statusToError ? statusToError(status) : ERROR_GEN_FAILURE); }
+    DWORD ErrorOf(LONG status) const { return statusToError ? statusToError(status) : ERROR_GEN_FAILURE; }
 
     OpenFileFn openFile = nullptr;
     SetInformationFileFn setInformationFile = nullptr;
@@ -248,17 +249,28 @@ bool Walk(Folder& top, const WalkOptions& options) {
 
 // ---- Deleting ---------------------------------------------------------------------------------
 
-bool DeleteListedFile(const std::wstring& path, const std::wstring& location) {
+namespace {
+
+// A listed file opened for its deletion, or why it was not: the error travels with it, as the
+// opening may run on another thread than the deletion.
+struct Opened {
+    UniqueHandle file;
+    DWORD error = ERROR_SUCCESS;
+};
+
+// The guard: the file opened without following a link, never a folder, and only where it was listed.
+Opened OpenListedFile(const std::wstring& path, const std::wstring& location) {
     const Native& nt = Native::Get();
+    Opened out;
     std::wstring longPath = LongPath(path);
     if (longPath.rfind(L"\\\\?\\", 0) != 0 || location.empty()) {
-        SetLastError(ERROR_INVALID_NAME);
-        return false;
+        out.error = ERROR_INVALID_NAME;
+        return out;
     }
     std::wstring ntPath = L"\\??\\" + longPath.substr(4);
     if (!nt.openFile || !nt.setInformationFile || ntPath.size() * sizeof(wchar_t) > 0xFFFE) {
-        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-        return false;
+        out.error = ERROR_CALL_NOT_IMPLEMENTED;
+        return out;
     }
     UNICODE_STRING name{static_cast<USHORT>(ntPath.size() * sizeof(wchar_t)),
                         static_cast<USHORT>(ntPath.size() * sizeof(wchar_t)), ntPath.data()};
@@ -272,24 +284,158 @@ bool DeleteListedFile(const std::wstring& path, const std::wstring& location) {
     LONG status = nt.openFile(&opened, DELETE | SYNCHRONIZE, &attributes, &io, kShareAll,
                               Native::kNonDirectoryFile | Native::kOpenReparsePoint | Native::kSynchronousIoNonAlert);
     if (status < 0) {
-        nt.Fail(status);
-        return false;
+        out.error = nt.ErrorOf(status);
+        return out;
     }
     UniqueHandle file(opened);
     if (!SamePath(LocationOfHandle(file.get()), location)) {
-        SetLastError(ERROR_CANT_ACCESS_FILE);
+        out.error = ERROR_CANT_ACCESS_FILE;
+        return out;
+    }
+    out.file = std::move(file);
+    return out;
+}
+
+// The second half: the checked handle's file deleted, on the calling thread.
+bool DeleteOpenedFile(Opened& opened) {
+    if (!opened.file) {
+        SetLastError(opened.error);
         return false;
     }
+    const Native& nt = Native::Get();
+    IO_STATUS_BLOCK io{};
     struct {
         BOOLEAN DeleteFile;
     } disposition{TRUE};  // FILE_DISPOSITION_INFORMATION; a read-only file is refused by the system
-    status = nt.setInformationFile(file.get(), &io, &disposition, sizeof disposition,
-                                   Native::kFileDispositionInformation);
+    LONG status = nt.setInformationFile(opened.file.get(), &io, &disposition, sizeof disposition,
+                                        Native::kFileDispositionInformation);
+    opened.file.reset();  // the file goes with its last handle
     if (status < 0) {
-        nt.Fail(status);
+        SetLastError(nt.ErrorOf(status));
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool DeleteListedFile(const std::wstring& path, const std::wstring& location) {
+    Opened opened = OpenListedFile(path, location);
+    return DeleteOpenedFile(opened);
+}
+
+// ---- Deleting a folder's files in order -------------------------------------------------------
+
+// The helper thread and one batch of work for it. The caller's thread hands over a folder's files
+// and takes the opened ones back in order; `ready` counts those the helper has done. Waits are
+// short: each side signals the other only when it sleeps, and a missed signal costs a timeout.
+struct ListedFileDeleter::Ahead {
+    UniqueHandle thread;
+    UniqueHandle work;  // auto-reset: a batch is there, or the end
+    UniqueHandle done;  // auto-reset: another file is ready, or the batch is over
+    std::atomic<bool> quit{false};
+    std::atomic<bool> cancel{false};
+    std::atomic<bool> busy{false};
+    std::atomic<bool> callerWaits{false};
+    std::atomic<size_t> ready{0};
+    const Folder* folder = nullptr;
+    const std::vector<const Entry*>* files = nullptr;
+    std::vector<Opened> opened;
+
+    static DWORD WINAPI Run(void* self) {
+        static_cast<Ahead*>(self)->Loop();
+        return 0;
+    }
+    void Loop() {
+        for (;;) {
+            WaitForSingleObject(work.get(), INFINITE);
+            if (quit) return;
+            if (!busy) continue;
+            for (size_t i = 0; i < files->size() && !cancel; ++i) {
+                const Entry& file = *(*files)[i];
+                if (!(file.attributes & FILE_ATTRIBUTE_READONLY)) {
+                    opened[i] = OpenListedFile(folder->PathOf(file), folder->LocationOf(file));
+                }
+                ready = i + 1;
+                if (callerWaits) SetEvent(done.get());
+            }
+            busy = false;
+            if (callerWaits) SetEvent(done.get());
+        }
+    }
+    // On the caller's thread: until `until` holds.
+    template <typename Until>
+    void Await(Until until) {
+        for (int spin = 0; spin < 64; ++spin) {
+            if (until()) return;
+            YieldProcessor();
+        }
+        while (!until()) {
+            callerWaits = true;
+            if (!until()) WaitForSingleObject(done.get(), 50);
+            callerWaits = false;
+        }
+    }
+};
+
+ListedFileDeleter::ListedFileDeleter() {
+    Native::Get();  // looked up before a second thread needs it
+    auto ahead = std::make_unique<Ahead>();
+    ahead->work.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    ahead->done.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    if (!ahead->work || !ahead->done) return;
+    ahead->thread.reset(CreateThread(nullptr, 64 * 1024, &Ahead::Run, ahead.get(), STACK_SIZE_PARAM_IS_A_RESERVATION,
+                                     nullptr));
+    if (ahead->thread) ahead_ = std::move(ahead);  // else every file is opened on the caller's thread
+}
+
+ListedFileDeleter::~ListedFileDeleter() {
+    if (!ahead_) return;
+    ahead_->quit = true;
+    SetEvent(ahead_->work.get());
+    WaitForSingleObject(ahead_->thread.get(), INFINITE);
+}
+
+void ListedFileDeleter::Delete(const Folder& folder, const std::vector<const Entry*>& files,
+                               const std::function<bool()>& goOn,
+                               const std::function<void(const Entry&, bool)>& done) {
+    // One file alone gains nothing from the hand-over.
+    if (!ahead_ || files.size() < 2) {
+        for (const Entry* file : files) {
+            if (!goOn()) return;
+            bool deleted = false;
+            if (!(file->attributes & FILE_ATTRIBUTE_READONLY)) {
+                deleted = DeleteListedFile(folder.PathOf(*file), folder.LocationOf(*file));
+            }
+            done(*file, deleted);
+        }
+        return;
+    }
+    Ahead& ahead = *ahead_;
+    ahead.folder = &folder;
+    ahead.files = &files;
+    ahead.opened.clear();
+    ahead.opened.resize(files.size());
+    ahead.ready = 0;
+    ahead.cancel = false;
+    ahead.busy = true;
+    SetEvent(ahead.work.get());
+    // However this ends, the helper is done with the batch before it goes out of scope; files
+    // opened ahead and not deleted are only closed.
+    struct EndOfBatch {
+        Ahead& ahead;
+        ~EndOfBatch() {
+            ahead.cancel = true;
+            ahead.Await([this] { return !ahead.busy; });
+            ahead.opened.clear();
+        }
+    } end{ahead};
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (!goOn()) return;
+        ahead.Await([&] { return ahead.ready > i; });
+        bool deleted = !(files[i]->attributes & FILE_ATTRIBUTE_READONLY) && DeleteOpenedFile(ahead.opened[i]);
+        done(*files[i], deleted);
+    }
 }
 
 bool DeletePlainFile(const std::wstring& path) {

@@ -94,4 +94,27 @@ bool DeleteListedFile(const std::wstring& path, const std::wstring& location);
 // The same for one named file outside any walk: its folder is located first.
 bool DeletePlainFile(const std::wstring& path);
 
+// Deletes the files of one listed folder after another, each in the order asked and through the
+// same guard as DeleteListedFile. Opening a file and checking where it lies are two calls into
+// the system (under Wine two round trips to its server, the larger part of a delete), so a helper
+// thread does them ahead for the files still to come while the caller's thread deletes the
+// current one. The deletions themselves stay on the caller's thread and in order; a file listed
+// read-only is left, as Windows leaves it.
+class ListedFileDeleter {
+public:
+    ListedFileDeleter();
+    ~ListedFileDeleter();
+    ListedFileDeleter(const ListedFileDeleter&) = delete;
+    ListedFileDeleter& operator=(const ListedFileDeleter&) = delete;
+
+    // `goOn` is asked before each file (false: stop, the rest stay untouched), `done` is told
+    // after each whether it went.
+    void Delete(const Folder& folder, const std::vector<const Entry*>& files, const std::function<bool()>& goOn,
+                const std::function<void(const Entry&, bool deleted)>& done);
+
+private:
+    struct Ahead;
+    std::unique_ptr<Ahead> ahead_;  // the helper thread; none where it could not be started
+};
+
 }  // namespace tovra::fs

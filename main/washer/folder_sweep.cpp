@@ -195,19 +195,20 @@ void FolderSweep::SweepFolder() {
         if (doEvents && !doEvents()) stopped_ = true;
         return !stopped_;
     };
-    options.leave = [this](const fs::Folder& folder) { DeleteFiles(folder); };
+    fs::ListedFileDeleter deleter;
+    options.leave = [this, &deleter](const fs::Folder& folder) { DeleteFiles(deleter, folder); };
     fs::Walk(top, options);
 }
 
-void FolderSweep::DeleteFiles(const fs::Folder& folder) {
+void FolderSweep::DeleteFiles(fs::ListedFileDeleter& deleter, const fs::Folder& folder) {
+    std::vector<const fs::Entry*> matching;
     for (const fs::Entry& file : folder.files) {
-        if (stopped_) return;
-        if (!MatchesFilePattern(file.name, filList.Pattern())) continue;
-        std::wstring path = folder.PathOf(file);
-        // As root, Wine would delete a read-only file: leave it, as Windows does.
-        if (!(file.attributes & FILE_ATTRIBUTE_READONLY)) fs::DeleteListedFile(path, folder.LocationOf(file));
-        SetLabel1(path);
+        if (MatchesFilePattern(file.name, filList.Pattern())) matching.push_back(&file);
     }
+    // A read-only file is left, as Windows leaves it (Wine as root would delete it); it is shown all the same.
+    deleter.Delete(
+        folder, matching, [this] { return !stopped_; },
+        [this, &folder](const fs::Entry& file, bool) { SetLabel1(folder.PathOf(file)); });
 }
 
 void FolderSweep::SetLabel1(const std::wstring& text) {

@@ -96,7 +96,7 @@ public:
 
 private:
     void SweepFolder();
-    void DeleteFiles(const fs::Folder& folder);
+    void DeleteFiles(fs::ListedFileDeleter& deleter, const fs::Folder& folder);
     void SetLabel1(const std::wstring& text);
 
     std::function<void(const std::wstring&)> label1_;

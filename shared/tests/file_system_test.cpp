@@ -217,6 +217,72 @@ TEST_F(WalkTest, DeletingANamedFileOutsideAWalk) {
     EXPECT_FALSE(fs::DeletePlainFile(dir_ / L"nofolder\\x.txt"));
 }
 
+// A folder's files deleted in the order asked, each only once the one before it is gone, through
+// the guard, with read-only files and links left; stopping leaves the rest closed and untouched.
+TEST_F(WalkTest, TheDeleterTakesAFoldersFilesInOrderThroughTheGuard) {
+    for (const wchar_t* name : {L"1.txt", L"2.txt", L"4.txt", L"5.txt", L"6.txt", L"7.txt", L"8.txt"}) {
+        WriteFileAt(dir_ / (std::wstring(L"d\\") + name), "x");
+    }
+    MakeFileLink(dir_ / L"d\\3.txt", outside_ / L"precious.doc");
+    SetFileAttributesW((dir_ / L"d\\2.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    fs::WalkOptions byName;
+    byName.byName = true;
+    fs::Folder d;
+    ASSERT_TRUE(fs::OpenFolder(dir_ / L"d", byName, d));
+    ASSERT_EQ(d.files.size(), 8u);
+    std::vector<const fs::Entry*> all;
+    for (const fs::Entry& file : d.files) all.push_back(&file);
+
+    struct Case {
+        const char* what;
+        size_t first, count;  // the files of d handed over
+        size_t stopAfter;     // files done before goOn says no
+        const char* expected;  // per file done: + deleted, - left
+    };
+    const Case cases[] = {
+        {"stopped after three", 0, 8, 3, "+--"},
+        {"the rest", 3, 5, 99, "+++++"},
+    };
+    fs::ListedFileDeleter deleter;  // one for all batches, as a sweep uses it
+    for (const Case& c : cases) {
+        std::vector<const fs::Entry*> files(all.begin() + c.first, all.begin() + c.first + c.count);
+        std::string seen;
+        deleter.Delete(
+            d, files, [&] { return seen.size() < c.stopAfter; },
+            [&](const fs::Entry& file, bool deleted) {
+                size_t i = c.first + seen.size();
+                EXPECT_EQ(&file, all[i]) << c.what;
+                // Deleted in order: this one is gone (if it went), the next one still there.
+                EXPECT_EQ(PathExists(d.PathOf(file)), !deleted) << c.what << " " << i;
+                if (i + 1 < all.size()) EXPECT_TRUE(PathExists(d.PathOf(*all[i + 1]))) << c.what << " " << i;
+                seen += deleted ? '+' : '-';
+            });
+        EXPECT_EQ(seen, c.expected) << c.what;
+        if (c.stopAfter < c.count) {
+            // Opened ahead perhaps, but closed again: each of the rest can be had alone.
+            for (size_t i = c.first + c.stopAfter; i < c.first + c.count; ++i) {
+                if (all[i]->name == L"2.txt") continue;
+                HANDLE alone = CreateFileW(d.PathOf(*all[i]).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+                EXPECT_NE(alone, INVALID_HANDLE_VALUE) << i;
+                if (alone != INVALID_HANDLE_VALUE) CloseHandle(alone);
+            }
+        }
+    }
+    EXPECT_EQ(ReadFileAt(outside_ / L"precious.doc"), "precious");
+    EXPECT_TRUE(PathExists(dir_ / L"d\\2.txt"));
+    EXPECT_FALSE(PathExists(dir_ / L"d\\8.txt"));
+
+    // A single file is deleted all the same.
+    WriteFileAt(dir_ / L"d\\9.txt", "x");
+    ASSERT_TRUE(fs::OpenFolder(dir_ / L"d", byName, d));
+    std::vector<const fs::Entry*> last{&d.files.back()};
+    ASSERT_EQ(last[0]->name, L"9.txt");
+    bool went = false;
+    deleter.Delete(d, last, [] { return true; }, [&](const fs::Entry&, bool deleted) { went = deleted; });
+    EXPECT_TRUE(went);
+    EXPECT_FALSE(PathExists(dir_ / L"d\\9.txt"));
+}
+
 TEST_F(WalkTest, RemoveTreeUnlinksLinksAndKeepsTheirTargets) {
     tovra::test::RemoveTree(dir_.path());
     EXPECT_FALSE(PathExists(dir_.path()));
