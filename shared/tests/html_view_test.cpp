@@ -6,6 +6,8 @@
 #include <string>
 #include <thread>
 
+#include "shared/tests/parent_window.h"
+
 namespace {
 
 using tovra::HtmlToText;
@@ -45,24 +47,7 @@ TEST(HtmlToTextTest, DropsTagsBreaksLinesAndDecodesEntities) {
     }
 }
 
-// A plain parent window for the view.
-class ParentWindow {
-public:
-    ParentWindow() {
-        WNDCLASSW wc{};
-        wc.lpfnWndProc = DefWindowProcW;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.lpszClassName = L"HtmlViewTestParent";
-        RegisterClassW(&wc);
-        hwnd_ = CreateWindowExW(0, wc.lpszClassName, L"HtmlView test", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300,
-                                nullptr, nullptr, wc.hInstance, nullptr);
-    }
-    ~ParentWindow() { DestroyWindow(hwnd_); }
-    HWND hwnd() const { return hwnd_; }
-
-private:
-    HWND hwnd_ = nullptr;
-};
+using tovra::test::ParentWindow;
 
 std::wstring ClassOf(HWND h) {
     wchar_t buf[64] = {};

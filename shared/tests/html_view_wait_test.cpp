@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "shared/html_view.h"
+#include "shared/tests/parent_window.h"
 
 namespace {
 
@@ -17,13 +18,7 @@ const wchar_t kPage[] = L"<html><body><i>Tovra</i> page.</body></html>";
 class WaitTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        WNDCLASSW wc{};
-        wc.lpfnWndProc = DefWindowProcW;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.lpszClassName = L"HtmlViewWaitTestParent";
-        RegisterClassW(&wc);
-        parent_ = CreateWindowExW(0, wc.lpszClassName, L"HtmlView wait test", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300,
-                                  nullptr, nullptr, wc.hInstance, nullptr);
+        parent_ = window_.hwnd();
         ASSERT_NE(parent_, nullptr);
         view_ = std::make_unique<HtmlView>();
         ASSERT_TRUE(view_->Create(parent_, 7, RECT{10, 10, 300, 200}));
@@ -32,7 +27,6 @@ protected:
     void TearDown() override {
         HtmlView::SetWaitHook(nullptr);
         view_.reset();
-        if (IsWindow(parent_)) DestroyWindow(parent_);
     }
     // Runs the handler once, where the load lets events in.
     void DuringTheWait(std::function<void()> handler) {
@@ -47,6 +41,7 @@ protected:
         return n;
     }
 
+    tovra::test::ParentWindow window_;
     HWND parent_ = nullptr;
     std::unique_ptr<HtmlView> view_;
     int waits_ = 0;

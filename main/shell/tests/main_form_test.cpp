@@ -245,6 +245,15 @@ TEST_F(MainFormTest, EveryWayOutRemovesTheIconFirst) {
     }
 }
 
+// The one box that says the scanner could not be started, owned by the main window.
+void ExpectScannerBox(const tovra::ScriptedMessageBoxes& boxes, HWND owner) {
+    ASSERT_EQ(boxes.calls().size(), 1u);
+    EXPECT_EQ(boxes.calls()[0].title, L"Tovra Internet Security 1.0");
+    EXPECT_EQ(boxes.calls()[0].text, L"The virus scanner could not be started:\r\nC:\\Program Files\\Tovra\\tovraa.exe");
+    EXPECT_EQ(boxes.calls()[0].buttons(), static_cast<UINT>(MB_OK));
+    EXPECT_EQ(boxes.calls()[0].owner, owner);
+}
+
 TEST_F(MainFormTest, ScanStartsTheScannerOrSaysWhyNot) {
     Command(mnuScan);
     ASSERT_EQ(launcher.started.size(), 1u);
@@ -254,11 +263,7 @@ TEST_F(MainFormTest, ScanStartsTheScannerOrSaysWhyNot) {
     launcher.result = false;
     tovra::ScriptedMessageBoxes boxes;
     Command(mnuScan);
-    ASSERT_EQ(boxes.calls().size(), 1u);
-    EXPECT_EQ(boxes.calls()[0].title, L"Tovra Internet Security 1.0");
-    EXPECT_EQ(boxes.calls()[0].text, L"The virus scanner could not be started:\r\nC:\\Program Files\\Tovra\\tovraa.exe");
-    EXPECT_EQ(boxes.calls()[0].buttons(), static_cast<UINT>(MB_OK));
-    EXPECT_EQ(boxes.calls()[0].owner, form->hwnd());
+    ExpectScannerBox(boxes, form->hwnd());
     EXPECT_TRUE(IsWindow(form->hwnd()));
     EXPECT_TRUE(events.size() == 2) << "the program goes on";
 }
@@ -277,11 +282,7 @@ TEST_F(MainFormTest, TheRealLauncherReportsAMissingScanner) {
     ASSERT_TRUE(form->Load());
     tovra::ScriptedMessageBoxes boxes;
     Command(mnuScan);
-    ASSERT_EQ(boxes.calls().size(), 1u);
-    EXPECT_EQ(boxes.calls()[0].title, L"Tovra Internet Security 1.0");
-    EXPECT_EQ(boxes.calls()[0].text, L"The virus scanner could not be started:\r\nC:\\Program Files\\Tovra\\tovraa.exe");
-    EXPECT_EQ(boxes.calls()[0].buttons(), static_cast<UINT>(MB_OK));
-    EXPECT_EQ(boxes.calls()[0].owner, form->hwnd());
+    ExpectScannerBox(boxes, form->hwnd());
     EXPECT_TRUE(launcher.started.empty()) << "the fake launcher is not asked";
     EXPECT_TRUE(IsWindow(form->hwnd())) << "the program goes on";
 }
