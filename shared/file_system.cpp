@@ -338,6 +338,7 @@ struct ListedFileDeleter::Ahead {
     std::atomic<bool> busy{false};
     std::atomic<bool> callerWaits{false};
     std::atomic<size_t> ready{0};
+    bool inBatch = false;  // the caller's thread only
     const Folder* folder = nullptr;
     const std::vector<const Entry*>* files = nullptr;
     std::vector<Opened> opened;
@@ -399,8 +400,9 @@ ListedFileDeleter::~ListedFileDeleter() {
 void ListedFileDeleter::Delete(const Folder& folder, const std::vector<const Entry*>& files,
                                const std::function<bool()>& goOn,
                                const std::function<void(const Entry&, bool)>& done) {
-    // One file alone gains nothing from the hand-over.
-    if (!ahead_ || files.size() < 2) {
+    // One file alone gains nothing from the hand-over; a call from inside a batch's callbacks
+    // finds the helper busy with that batch.
+    if (!ahead_ || files.size() < 2 || ahead_->inBatch) {
         for (const Entry* file : files) {
             if (!goOn()) return;
             bool deleted = false;
@@ -412,6 +414,7 @@ void ListedFileDeleter::Delete(const Folder& folder, const std::vector<const Ent
         return;
     }
     Ahead& ahead = *ahead_;
+    ahead.inBatch = true;
     ahead.folder = &folder;
     ahead.files = &files;
     ahead.opened.clear();
@@ -428,6 +431,7 @@ void ListedFileDeleter::Delete(const Folder& folder, const std::vector<const Ent
             ahead.cancel = true;
             ahead.Await([this] { return !ahead.busy; });
             ahead.opened.clear();
+            ahead.inBatch = false;
         }
     } end{ahead};
     for (size_t i = 0; i < files.size(); ++i) {

@@ -262,7 +262,8 @@ TEST_F(WalkTest, TheDeleterTakesAFoldersFilesInOrderThroughTheGuard) {
             // Opened ahead perhaps, but closed again: each of the rest can be had alone.
             for (size_t i = c.first + c.stopAfter; i < c.first + c.count; ++i) {
                 if (all[i]->name == L"2.txt") continue;
-                HANDLE alone = CreateFileW(d.PathOf(*all[i]).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+                HANDLE alone =
+                    CreateFileW(d.PathOf(*all[i]).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
                 EXPECT_NE(alone, INVALID_HANDLE_VALUE) << i;
                 if (alone != INVALID_HANDLE_VALUE) CloseHandle(alone);
             }
@@ -271,6 +272,26 @@ TEST_F(WalkTest, TheDeleterTakesAFoldersFilesInOrderThroughTheGuard) {
     EXPECT_EQ(ReadFileAt(outside_ / L"precious.doc"), "precious");
     EXPECT_TRUE(PathExists(dir_ / L"d\\2.txt"));
     EXPECT_FALSE(PathExists(dir_ / L"d\\8.txt"));
+
+    // A batch started from inside another one's callback is done at once, and the outer one goes on.
+    for (const wchar_t* name : {L"a.txt", L"b.txt", L"x.txt", L"y.txt"}) {
+        WriteFileAt(dir_ / (std::wstring(L"e\\") + name), "x");
+    }
+    fs::Folder e;
+    ASSERT_TRUE(fs::OpenFolder(dir_ / L"e", byName, e));
+    std::vector<const fs::Entry*> outer{&e.files[0], &e.files[1]}, inner{&e.files[2], &e.files[3]};
+    std::vector<std::wstring> order;
+    deleter.Delete(
+        e, outer, [] { return true; },
+        [&](const fs::Entry& file, bool deleted) {
+            order.push_back(file.name + (deleted ? L"+" : L"-"));
+            if (order.size() == 1) {
+                deleter.Delete(e, inner, [] { return true; }, [&](const fs::Entry& f, bool went) {
+                    order.push_back(f.name + (went ? L"+" : L"-"));
+                });
+            }
+        });
+    EXPECT_EQ(order, (std::vector<std::wstring>{L"a.txt+", L"x.txt+", L"y.txt+", L"b.txt+"}));
 
     // A single file is deleted all the same.
     WriteFileAt(dir_ / L"d\\9.txt", "x");
