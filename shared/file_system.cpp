@@ -385,8 +385,7 @@ ListedFileDeleter::ListedFileDeleter() {
     ahead->work.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
     ahead->done.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
     if (!ahead->work || !ahead->done) return;
-    ahead->thread.reset(CreateThread(nullptr, 64 * 1024, &Ahead::Run, ahead.get(), STACK_SIZE_PARAM_IS_A_RESERVATION,
-                                     nullptr));
+    ahead->thread.reset(CreateThread(nullptr, 0, &Ahead::Run, ahead.get(), 0, nullptr));
     if (ahead->thread) ahead_ = std::move(ahead);  // else every file is opened on the caller's thread
 }
 
