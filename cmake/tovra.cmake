@@ -1,15 +1,23 @@
 # Helpers shared by every program and test of the suite.
 
-# tovra_add_program(<name> DESCRIPTION <text> SOURCES <files...> LIBS <libs...>)
-# A GUI program with the suite's icon, version resource and manifest.
+# tovra_add_program(<name> DESCRIPTION <text> [LEVEL <execution level>] SOURCES <files...> LIBS <libs...>)
+# A GUI program with the suite's icon, version resource and manifest. LEVEL is what the program
+# asks of User Account Control: asInvoker (the default) or requireAdministrator.
 function(tovra_add_program name)
-  cmake_parse_arguments(P "" "DESCRIPTION" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(P "" "DESCRIPTION;LEVEL" "SOURCES;LIBS" ${ARGN})
+  if(NOT P_LEVEL)
+    set(P_LEVEL asInvoker)
+  endif()
   set(rc ${CMAKE_CURRENT_BINARY_DIR}/${name}_version.rc)
   set(TOVRA_RC_DESCRIPTION "${P_DESCRIPTION}")
   set(TOVRA_RC_FILENAME "${name}.exe")
   set(TOVRA_RC_INTERNAL "${name}")
   set(TOVRA_RES_DIR "${PROJECT_SOURCE_DIR}/shared/res")
+  set(TOVRA_EXECUTION_LEVEL "${P_LEVEL}")
+  set(TOVRA_MANIFEST ${CMAKE_CURRENT_BINARY_DIR}/${name}.manifest)
+  configure_file(${PROJECT_SOURCE_DIR}/shared/res/program.manifest.in ${TOVRA_MANIFEST} @ONLY)
   configure_file(${PROJECT_SOURCE_DIR}/shared/res/program.rc.in ${rc} @ONLY)
+  set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS ${TOVRA_MANIFEST})
   add_executable(${name} WIN32 ${P_SOURCES} ${rc})
   target_link_libraries(${name} PRIVATE ${P_LIBS})
   if(MINGW)

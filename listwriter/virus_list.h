@@ -8,9 +8,6 @@
 
 namespace tovra {
 
-// Where every program of the suite finds the list.
-using suite::kVirusListPath;
-
 // The built-in list, in file order, repeats included.
 std::span<const char* const> VirusNames();
 

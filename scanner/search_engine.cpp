@@ -190,6 +190,15 @@ std::wstring SearchEngine::SearchFiles(const std::wstring& pattern, const std::w
 // Depth-first, subfolders in listing order, each folder's own files after its subfolders.
 bool SearchEngine::SearchFolder(Tree& tree, const NamePattern& pattern, SearchView& view) {
     if (!searching_) return false;
+    // A 32-bit scanner on 64-bit Windows would list SysWOW64 under the name System32, and the
+    // location check would not find its files where it looks: the walk and its deletions see
+    // the real folders.
+    compat::FileSystemRedirectionOff redirectionOff;
+    redirection_ = &redirectionOff;
+    struct Clear {
+        compat::FileSystemRedirectionOff*& p;
+        ~Clear() { p = nullptr; }
+    } clear{redirection_};
     fs::WalkOptions options;
     options.skipFolders = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     options.stopped = [this] { return !searching_; };
@@ -206,6 +215,7 @@ bool SearchEngine::Step(const std::wstring& folder, SearchView& view) {
     if (!pumpedOnce_ || pumpIntervalMs_ == 0 || now - lastPump_ >= pumpIntervalMs_) {
         pumpedOnce_ = true;
         lastPump_ = now;
+        compat::FileSystemRedirectionOff::Restored forTheWindow(redirection_);
         view.SetStatus(folder);
         if (!view.DoEvents()) searching_ = false;
     }

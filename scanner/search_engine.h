@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "shared/compat.h"
 #include "shared/file_system.h"
 
 namespace tovra::scanner {
@@ -111,6 +112,7 @@ private:
     DWORD pumpIntervalMs_ = 30;
     ULONGLONG lastPump_ = 0;
     bool pumpedOnce_ = false;
+    compat::FileSystemRedirectionOff* redirection_ = nullptr;  // while a walk runs
     std::uint64_t foldersListed_ = 0;
 };
 

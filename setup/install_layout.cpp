@@ -1,82 +1,55 @@
 #include "setup/install_layout.h"
 
+#include "shared/file_system.h"
+
 namespace tovra::setup {
-namespace {
 
-const RegistryValue kInstallValues[] = {
-    {HKEY_LOCAL_MACHINE, kRunKey, kProductName, suite::kMainProgramPathA},
-    {HKEY_LOCAL_MACHINE, kProductKey, "Version", kProductVersion},
-    {HKEY_LOCAL_MACHINE, kProductKey, "Name", kProductName},
-    {HKEY_CURRENT_USER, kProductKey, "Version", kProductVersion},
-    {HKEY_CURRENT_USER, kProductKey, "Name", kProductName},
-    {HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName", kProductName},
-    {HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString", suite::kUninstallCommandA},
-};
+InstallLayout::InstallLayout(const suite::SystemFolders& folders)
+    : program_(fs::JoinPath(folders.programFiles, suite::kProductFolderName)),
+      startMenuNT_(fs::JoinPath(fs::JoinPath(folders.commonPrograms, suite::kProductFolderName), L"")) {
+    auto in = [](const std::wstring& folder, const wchar_t* name) { return fs::JoinPath(folder, name); };
+    // Both paths quoted: unquoted, Windows would try "C:\Program.exe" first.
+    const std::wstring startUp = suite::Quoted(in(program_, suite::kMainProgramName));
+    const std::wstring uninstall = suite::Quoted(
+        in(fs::JoinPath(folders.programFiles, suite::kProductFolderNameAsRegistered), suite::kSetupName));
+    installValues_ = {
+        {HKEY_LOCAL_MACHINE, kRunKey, kProductName, startUp},
+        {HKEY_LOCAL_MACHINE, kProductKey, L"Version", kProductVersion},
+        {HKEY_LOCAL_MACHINE, kProductKey, L"Name", kProductName},
+        {HKEY_CURRENT_USER, kProductKey, L"Version", kProductVersion},
+        {HKEY_CURRENT_USER, kProductKey, L"Name", kProductName},
+        {HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayName", kProductName},
+        {HKEY_LOCAL_MACHINE, kUninstallKey, L"UninstallString", uninstall},
+    };
+    uninstallValues_ = {
+        {HKEY_LOCAL_MACHINE, kRunKey, kProductName, L""},
+        {HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayName", L""},
+        {HKEY_LOCAL_MACHINE, kUninstallKey, L"UninstallString", L""},
+    };
 
-const RegistryValue kUninstallValues[] = {
-    {HKEY_LOCAL_MACHINE, kRunKey, kProductName, ""},
-    {HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName", ""},
-    {HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString", ""},
-};
+    const wchar_t* programFiles[] = {suite::kSetupName,    suite::kMainProgramName, suite::kScannerName,
+                                     suite::kVirusListName, L"readme.htm",           suite::kListWriterName};
+    for (const wchar_t* name : programFiles) copies_.push_back({name, in(program_, name)});
+    const std::wstring shortcutFolders[] = {kStartMenu9x, startMenuNT_, kDesktop9x, folders.commonDesktop};
+    for (const std::wstring& folder : shortcutFolders) {
+        for (const wchar_t* link : {kMainShortcut, kAboutShortcut}) copies_.push_back({link, in(folder, link)});
+    }
 
-#define TOVRA_LNK_MAIN L"Tovra Internet Security.lnk"
-#define TOVRA_LNK_ABOUT L"About Tovra IS.lnk"
-#define TOVRA_START_9X L"C:\\Windows\\Start Menu\\Programs\\tovra\\"
-#define TOVRA_START_NT L"C:\\Documents and Settings\\All Users\\Start Menu\\Programs\\tovra\\"
-#define TOVRA_DESKTOP_9X L"C:\\WINDOWS\\All Users\\Desktop\\"
-#define TOVRA_DESKTOP_NT L"C:\\Documents and Settings\\All Users\\Desktop\\"
-#define TOVRA_PROGRAM TOVRA_WIDE(TOVRA_PRODUCT_FOLDER "\\")
+    for (const wchar_t* name : programFiles) uninstallFiles_.push_back(in(program_, name));
+    // Names of older versions' files: deleting them costs nothing when they are absent.
+    for (const wchar_t* name : {kMainShortcut, L"autorun.inf", L"winsock.ocx", kAboutShortcut}) {
+        uninstallFiles_.push_back(in(program_, name));
+    }
+    for (const std::wstring& folder : shortcutFolders) {
+        for (const wchar_t* link : {kMainShortcut, kAboutShortcut}) uninstallFiles_.push_back(in(folder, link));
+    }
+}
 
-const FileCopy kCopies[] = {
-    {L"setup.exe", TOVRA_PROGRAM L"setup.exe"},
-    {L"tovra.exe", TOVRA_PROGRAM L"tovra.exe"},
-    {L"tovraa.exe", TOVRA_PROGRAM L"tovraa.exe"},
-    {L"file.dat", TOVRA_PROGRAM L"file.dat"},
-    {L"readme.htm", TOVRA_PROGRAM L"readme.htm"},
-    {L"utovraa.exe", TOVRA_PROGRAM L"utovraa.exe"},
-    {TOVRA_LNK_MAIN, TOVRA_START_9X TOVRA_LNK_MAIN},
-    {TOVRA_LNK_ABOUT, TOVRA_START_9X TOVRA_LNK_ABOUT},
-    {TOVRA_LNK_MAIN, TOVRA_START_NT TOVRA_LNK_MAIN},
-    {TOVRA_LNK_ABOUT, TOVRA_START_NT TOVRA_LNK_ABOUT},
-    {TOVRA_LNK_MAIN, TOVRA_DESKTOP_9X TOVRA_LNK_MAIN},
-    {TOVRA_LNK_ABOUT, TOVRA_DESKTOP_9X TOVRA_LNK_ABOUT},
-    {TOVRA_LNK_MAIN, TOVRA_DESKTOP_NT TOVRA_LNK_MAIN},
-    {TOVRA_LNK_ABOUT, TOVRA_DESKTOP_NT TOVRA_LNK_ABOUT},
-};
-
-const wchar_t* const kUninstallFiles[] = {
-    TOVRA_PROGRAM L"setup.exe",
-    TOVRA_PROGRAM L"tovra.exe",
-    TOVRA_PROGRAM L"tovraa.exe",
-    TOVRA_PROGRAM L"file.dat",
-    TOVRA_PROGRAM L"readme.htm",
-    TOVRA_PROGRAM L"utovraa.exe",
-    TOVRA_PROGRAM TOVRA_LNK_MAIN,
-    TOVRA_PROGRAM L"autorun.inf",
-    TOVRA_PROGRAM L"winsock.ocx",
-    TOVRA_PROGRAM TOVRA_LNK_ABOUT,
-    TOVRA_START_9X TOVRA_LNK_MAIN,
-    TOVRA_START_9X TOVRA_LNK_ABOUT,
-    TOVRA_START_NT TOVRA_LNK_MAIN,
-    TOVRA_START_NT TOVRA_LNK_ABOUT,
-    TOVRA_DESKTOP_9X TOVRA_LNK_MAIN,
-    TOVRA_DESKTOP_9X TOVRA_LNK_ABOUT,
-    TOVRA_DESKTOP_NT TOVRA_LNK_MAIN,
-    TOVRA_DESKTOP_NT TOVRA_LNK_ABOUT,
-};
-
-}  // namespace
-
-std::span<const RegistryValue> InstallValues() { return kInstallValues; }
-std::span<const RegistryValue> UninstallValues() { return kUninstallValues; }
-std::span<const FileCopy> InstallCopies() { return kCopies; }
-std::span<const wchar_t* const> UninstallFiles() { return kUninstallFiles; }
-
-Folders FoldersFor(DWORD platformId) {
+Folders InstallLayout::FoldersFor(DWORD platformId) const {
     switch (platformId) {
-    case VER_PLATFORM_WIN32s: return {suite::kProductFolder, kStartMenu9x};
-    case VER_PLATFORM_WIN32_WINDOWS: return {TOVRA_PROGRAM, kStartMenu9x};  // with its separator, as ever
-    default: return {suite::kProductFolder, kStartMenuNT};
+    case VER_PLATFORM_WIN32s: return {program_, kStartMenu9x};
+    case VER_PLATFORM_WIN32_WINDOWS: return {program_ + L"\\", kStartMenu9x};  // with its separator, as ever
+    default: return {program_, startMenuNT_};
     }
 }
 

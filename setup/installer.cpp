@@ -33,8 +33,13 @@ bool TryCopyFile(const std::wstring& from, const std::wstring& to) {
     if (SameFile(from, to)) return true;
     return CopyFileW(from.c_str(), to.c_str(), FALSE) != FALSE;
 }
-void TryCreateFolder(const wchar_t* path) { CreateDirectoryW(path, nullptr); }
-bool TryRemoveFolder(const std::wstring& path) { return RemoveDirectoryW(path.c_str()) != FALSE; }
+void TryCreateFolder(const std::wstring& path) { CreateDirectoryW(path.c_str(), nullptr); }
+// Only a real folder: removing a link to a folder would (under Wine) remove the folder it points to.
+bool TryRemoveFolder(const std::wstring& path) {
+    DWORD attrs = GetFileAttributesW(path.c_str());
+    if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+    return RemoveDirectoryW(path.c_str()) != FALSE;
+}
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
@@ -78,6 +83,28 @@ bool HoldsOnly(const std::wstring& folder, const std::vector<std::wstring>& sche
     return true;
 }
 
+std::wstring ValueName(const RegistryValue& v) { return RootName(v.root) + L"\\" + v.key + L"\\" + v.name; }
+
+bool Missing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+// "Installation incomplete. These files could not be copied:\na\nb" and so on, a section a list.
+std::wstring IncompleteText(const wchar_t* lead, const Outcome& outcome, const wchar_t* filesTitle,
+                            const wchar_t* valuesTitle) {
+    std::wstring text = lead;
+    bool first = true;
+    auto section = [&](const wchar_t* title, const std::vector<std::wstring>& items) {
+        if (items.empty()) return;
+        text += first ? L" " : L"\n";
+        text += title;
+        first = false;
+        for (const std::wstring& item : items) text += L"\n" + item;
+    };
+    section(filesTitle, outcome.files);
+    section(valuesTitle, outcome.values);
+    section(L"These steps could not be done:", outcome.other);
+    return text;
+}
+
 }  // namespace
 
 BOOL QueryWindowsVersion(OSVERSIONINFOA* info) {
@@ -90,8 +117,12 @@ std::wstring InstallerFolder() {
     return path.empty() ? L"." : ParentOf(path);
 }
 
-Installer::Installer(std::wstring mediumFolder, VersionQuery version)
-    : medium_(WithoutTrailingSlash(std::move(mediumFolder))), version_(std::move(version)) {}
+Installer::Installer(std::wstring mediumFolder, VersionQuery version, const suite::SystemFolders& folders,
+                     Registry& registry)
+    : medium_(WithoutTrailingSlash(std::move(mediumFolder))),
+      version_(std::move(version)),
+      layout_(folders),
+      registry_(registry) {}
 
 DWORD Installer::AskPlatform(HWND owner) {
     OSVERSIONINFOA info{};
@@ -107,69 +138,97 @@ DWORD Installer::AskPlatform(HWND owner) {
     return id;
 }
 
-std::vector<std::wstring> Installer::Install(HWND owner) {
-    for (const RegistryValue& v : InstallValues()) {
-        if (v.root == HKEY_CURRENT_USER) {
-            SaveSettingCurrent(v.key, v.name, v.data);
-        } else {
-            SaveSetting(v.key, v.name, v.data);
-        }
+Outcome Installer::Install(HWND owner) {
+    Outcome outcome;
+    for (const RegistryValue& v : layout_.InstallValues()) {
+        bool written = v.root == HKEY_CURRENT_USER ? SaveSettingCurrent(v.key, v.name, v.data, registry_)
+                                                   : SaveSetting(v.key, v.name, v.data, registry_);
+        if (!written) outcome.values.push_back(ValueName(v));
     }
 
-    Folders folders = FoldersFor(AskPlatform(owner));
+    DWORD platform = AskPlatform(owner);
+    Folders folders = layout_.FoldersFor(platform);
     TryCreateFolder(folders.program);
     TryCreateFolder(folders.startMenu);
 
-    std::vector<std::wstring> notCopied;
+    // The shortcut copies into this family's folders (the other family's do not exist here).
+    const bool nt = platform != VER_PLATFORM_WIN32s && platform != VER_PLATFORM_WIN32_WINDOWS;
+    auto ofThisFamily = [nt](size_t index) {
+        size_t shortcut = index - InstallLayout::kProgramFileCount;  // 0-1 and 4-5: 95/98; 2-3, 6-7: NT
+        return ((shortcut / 2) % 2 == 1) == nt;
+    };
     size_t index = 0;
-    for (const FileCopy& copy : InstallCopies()) {
-        bool copied = TryCopyFile(fs::JoinPath(medium_, copy.source), copy.destination);
-        // Shortcut copies into the other family's folders fail by design; only the programs count.
-        if (!copied && index < kProgramFileCount) notCopied.emplace_back(copy.source);
+    for (const FileCopy& copy : layout_.InstallCopies()) {
+        const std::wstring source = fs::JoinPath(medium_, copy.source);
+        bool copied = TryCopyFile(source, copy.destination);
+        if (!copied) {
+            if (index < InstallLayout::kProgramFileCount) {
+                outcome.files.push_back(copy.source);
+            } else if (ofThisFamily(index) && Exists(source)) {
+                outcome.files.push_back(copy.destination);
+            }
+        }
         ++index;
     }
 
     if (!Exists(kOcxDestination)) TryCopyFile(fs::JoinPath(medium_, kOcxSource), kOcxDestination);
-    return notCopied;
+    return outcome;
 }
 
-void Installer::ReportInstall(HWND owner, const std::vector<std::wstring>& notCopied) {
-    if (notCopied.empty()) {
+void Installer::ReportInstall(HWND owner, const Outcome& outcome) {
+    if (outcome.empty()) {
         ShowMessageBox(owner, kInstalledText, kInstalledTitle, MB_OK);
         return;
     }
-    std::wstring text = kIncompleteText;
-    for (const std::wstring& name : notCopied) text += L"\n" + name;
-    ShowMessageBox(owner, text, kErrorTitle, MB_OK);
+    ShowMessageBox(owner,
+                   IncompleteText(kIncompleteText, outcome, L"These files could not be copied:",
+                                  L"These registry values could not be written:"),
+                   kErrorTitle, MB_OK);
 }
 
 bool Installer::ConfirmUninstall(HWND owner) {
     return ShowMessageBox(owner, kConfirmText, kConfirmTitle, MB_YESNO) == IDYES;
 }
 
-void Installer::Uninstall(HWND owner) {
+Outcome Installer::Uninstall(HWND owner) {
     scheduled_.clear();
-    for (const RegistryValue& v : UninstallValues()) SaveSetting(v.key, v.name, v.data);
+    uninstalled_ = {};
+    for (const RegistryValue& v : layout_.UninstallValues()) {
+        if (!SaveSetting(v.key, v.name, v.data, registry_)) uninstalled_.values.push_back(ValueName(v));
+    }
 
-    for (const wchar_t* file : UninstallFiles()) {
+    for (const std::wstring& file : layout_.UninstallFiles()) {
         // Only the file itself: a link put in its place is not followed to what it points to.
         if (fs::DeletePlainFile(file)) continue;
         DWORD error = GetLastError();
-        // Missing files and files that cannot be deleted for other reasons are skipped.
-        if (InUse(file, error) && ScheduleRemovalAtRestart(file)) scheduled_.emplace_back(file);
+        if (Missing(error)) continue;
+        if (InUse(file, error) && ScheduleRemovalAtRestart(file)) {
+            scheduled_.push_back(file);
+        } else {
+            uninstalled_.files.push_back(file);
+        }
     }
 
-    Folders folders = FoldersFor(AskPlatform(owner));
+    Folders folders = layout_.FoldersFor(AskPlatform(owner));
     std::wstring program = WithoutTrailingSlash(folders.program);
     if (!TryRemoveFolder(program) && !scheduled_.empty() && Exists(program) && HoldsOnly(program, scheduled_)) {
         // Queued after its files, so it is empty by the time its turn comes.
         if (ScheduleRemovalAtRestart(program)) scheduled_.push_back(program);
     }
+    // A folder that still holds the user's own files stays, as it should.
     TryRemoveFolder(folders.startMenu);
+    return uninstalled_;
 }
 
 void Installer::ReportUninstall(HWND owner) {
-    ShowMessageBox(owner, kUninstalledText, kUninstalledTitle, MB_OK);
+    if (uninstalled_.empty()) {
+        ShowMessageBox(owner, kUninstalledText, kUninstalledTitle, MB_OK);
+        return;
+    }
+    ShowMessageBox(owner,
+                   IncompleteText(kUninstallIncompleteText, uninstalled_, L"These files could not be deleted:",
+                                  L"These registry values could not be emptied:"),
+                   kErrorTitle, MB_OK);
 }
 
 }  // namespace tovra::setup

@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "setup/install_layout.h"
+#include "shared/registry.h"
+
 namespace tovra::setup {
 
 // Asks Windows for its version with the record size the installer has always used (148).
@@ -23,29 +26,48 @@ inline constexpr wchar_t kUnsupportedText[] =
 inline constexpr wchar_t kErrorTitle[] = L"error";
 inline constexpr wchar_t kInstalledText[] = L"Installation Completed";
 inline constexpr wchar_t kInstalledTitle[] = L"Finished";
-inline constexpr wchar_t kIncompleteText[] = L"Installation incomplete. These files could not be copied:";
+inline constexpr wchar_t kIncompleteText[] = L"Installation incomplete.";
+inline constexpr wchar_t kUninstallIncompleteText[] = L"Uninstallation incomplete.";
 inline constexpr wchar_t kConfirmText[] = L"To Uninstall This Software you need Administrative power, Continue...";
 inline constexpr wchar_t kConfirmTitle[] = L"Warning: ";
 inline constexpr wchar_t kUninstalledText[] = L"Uninstallation completed";
 inline constexpr wchar_t kUninstalledTitle[] = L"Completed";
 
+// What an installation or uninstallation could not do, each list in table order.
+struct Outcome {
+    std::vector<std::wstring> files;   // installing: source names not copied; uninstalling: paths not deleted
+    std::vector<std::wstring> values;  // "HKEY_LOCAL_MACHINE\key\name" not written (or not emptied)
+    std::vector<std::wstring> other;   // any other step, by its name
+    bool empty() const { return files.empty() && values.empty() && other.empty(); }
+};
+
 class Installer {
 public:
-    explicit Installer(std::wstring mediumFolder, VersionQuery version = QueryWindowsVersion);
+    // `folders`: the NT family's system folders, the system's own unless a test gives others.
+    explicit Installer(std::wstring mediumFolder, VersionQuery version = QueryWindowsVersion,
+                       const suite::SystemFolders& folders = suite::Folders(),
+                       Registry& registry = SystemRegistry());
 
     // Writes the registry values, asks for the Windows family, makes its folders, copies the
-    // files and the Winsock control if it is missing. Returns the source names of the program
-    // files (copies 1 to 6) that could not be copied, in table order.
-    std::vector<std::wstring> Install(HWND owner);
-    // "Installation Completed", or the names of the program files that are missing.
-    void ReportInstall(HWND owner, const std::vector<std::wstring>& notCopied);
+    // files and the Winsock control if it is missing. Returns what failed: the program files
+    // (copies 1 to 6) and the family's shortcuts that could not be copied, and the registry
+    // values that could not be written. A file the medium lacks and the other family's folders
+    // are no failure of a shortcut copy.
+    Outcome Install(HWND owner);
+    // "Installation Completed" only when nothing failed; otherwise a message that names it all.
+    void ReportInstall(HWND owner, const Outcome& outcome);
 
     // The Yes/No warning; true only for Yes.
     bool ConfirmUninstall(HWND owner);
     // Empties the registry values, deletes the files, removes the empty folders. Files in use
     // (the running installer) and a program folder left holding only them go at the next restart.
-    void Uninstall(HWND owner);
+    // Returns the values that could not be emptied and the files that are there still, neither
+    // missing nor waiting for the restart.
+    Outcome Uninstall(HWND owner);
+    // "Uninstallation completed" only when the last uninstallation left nothing undone.
     void ReportUninstall(HWND owner);
+
+    const InstallLayout& layout() const { return layout_; }
 
     // What the last uninstallation left for the next restart, in the order it was scheduled.
     const std::vector<std::wstring>& ScheduledForRestart() const { return scheduled_; }
@@ -55,7 +77,10 @@ private:
 
     std::wstring medium_;
     VersionQuery version_;
+    InstallLayout layout_;
+    Registry& registry_;
     std::vector<std::wstring> scheduled_;
+    Outcome uninstalled_;
 };
 
 }  // namespace tovra::setup

@@ -171,9 +171,9 @@ void InstallPage::optDisagree_Click() { SetEnabled(cmdNext, false); }
 
 void InstallPage::cmdNext_Click() {
     Installer& installer = wizard_.installer();
-    std::vector<std::wstring> notCopied = installer.Install(hwnd());
+    Outcome outcome = installer.Install(hwnd());
     SetEnabled(cmdNext, false);  // never twice
-    installer.ReportInstall(hwnd(), notCopied);
+    installer.ReportInstall(hwnd(), outcome);
     wizard_.End();
 }
 

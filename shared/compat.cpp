@@ -100,4 +100,72 @@ std::wstring Ipv4Text(const in_addr& address) {
     return text;
 }
 
+bool IsWow64() {
+    using Fn = BOOL(WINAPI*)(HANDLE, PBOOL);
+    static const Fn isWow64 = Lookup<Fn>(L"kernel32.dll", "IsWow64Process");
+    BOOL wow = FALSE;
+    return isWow64 && isWow64(GetCurrentProcess(), &wow) && wow;
+}
+
+bool Is64BitWindows() { return sizeof(void*) == 8 || IsWow64(); }
+
+bool RunsUnelevated() {
+    // TOKEN_ELEVATION (class 20) is Vista's; XP refuses the class, and there is nothing to ask for.
+    constexpr auto kTokenElevation = static_cast<TOKEN_INFORMATION_CLASS>(20);
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    DWORD elevated = 0, size = 0;
+    bool known = GetTokenInformation(token, kTokenElevation, &elevated, sizeof elevated, &size) != FALSE;
+    CloseHandle(token);
+    return known && elevated == 0;
+}
+
+void HardenDllSearch() {
+    using SetDefaultFn = BOOL(WINAPI*)(DWORD);
+    using SetDirectoryFn = BOOL(WINAPI*)(LPCWSTR);
+    constexpr DWORD kSearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
+    auto setDefault = Lookup<SetDefaultFn>(L"kernel32.dll", "SetDefaultDllDirectories");
+    if (setDefault && !forceXp && setDefault(kSearchSystem32)) return;
+    // An empty string takes the current folder out of the search; the program's own folder stays
+    // first there, which is why every DLL the suite loads itself is named by its full path.
+    auto setDirectory = Lookup<SetDirectoryFn>(L"kernel32.dll", "SetDllDirectoryW");
+    if (setDirectory) setDirectory(L"");
+}
+
+HMODULE LoadSystemLibrary(const wchar_t* name) {
+    wchar_t folder[MAX_PATH];
+    UINT n = GetSystemDirectoryW(folder, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return nullptr;
+    std::wstring path(folder, n);
+    if (path.back() != L'\\') path += L'\\';
+    path += name;
+    // The DLL's own imports are looked for beside it, in the system folder, too.
+    return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+FileSystemRedirectionOff::FileSystemRedirectionOff() { Disable(); }
+
+FileSystemRedirectionOff::~FileSystemRedirectionOff() { Revert(); }
+
+void FileSystemRedirectionOff::Disable() {
+    using DisableFn = BOOL(WINAPI*)(PVOID*);
+    static const DisableFn disable = Lookup<DisableFn>(L"kernel32.dll", "Wow64DisableWow64FsRedirection");
+    if (disable && IsWow64()) active_ = disable(&old_) != FALSE;
+}
+
+void FileSystemRedirectionOff::Revert() {
+    using RevertFn = BOOL(WINAPI*)(PVOID);
+    static const RevertFn revert = Lookup<RevertFn>(L"kernel32.dll", "Wow64RevertWow64FsRedirection");
+    if (active_ && revert) revert(old_);
+    active_ = false;
+}
+
+FileSystemRedirectionOff::Restored::Restored(FileSystemRedirectionOff* off) : off_(off && off->active_ ? off : nullptr) {
+    if (off_) off_->Revert();
+}
+
+FileSystemRedirectionOff::Restored::~Restored() {
+    if (off_) off_->Disable();
+}
+
 }  // namespace tovra::compat

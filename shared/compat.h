@@ -32,6 +32,56 @@ HANDLE FindFirstFileFast(const wchar_t* pattern, WIN32_FIND_DATAW* data);
 // An IPv4 address in dotted decimal ("127.0.0.1").
 std::wstring Ipv4Text(const in_addr& address);
 
+// ---- The system the program runs on ----------------------------------------------------------
+
+// A 32-bit program on 64-bit Windows, where the registry and System32 have a second, 32-bit view.
+bool IsWow64();
+// 64-bit Windows, seen from a program of either build.
+bool Is64BitWindows();
+
+// True where User Account Control runs this program with a token that is not elevated (Vista on,
+// filtered or standard user). False on Windows XP, which has no UAC, and for an elevated token.
+bool RunsUnelevated();
+
+// Takes the program's own folder and the current folder out of the DLL search for the rest of
+// the process: only the system folder is searched where the system allows it (Windows 8 on, and
+// 7 with its update), the current folder is left out elsewhere (XP SP1 on). Call it first.
+void HardenDllSearch();
+
+// A DLL of the system folder, loaded by its full path so that no copy elsewhere can stand in.
+HMODULE LoadSystemLibrary(const wchar_t* name);
+
+// Turns the file-system redirection of a 32-bit program on 64-bit Windows off on the calling
+// thread for the scope's life, so that System32 is the real one and listed paths are where the
+// files are. Nothing happens elsewhere (32-bit XP has not the calls, a 64-bit program needs none).
+class FileSystemRedirectionOff {
+public:
+    FileSystemRedirectionOff();
+    ~FileSystemRedirectionOff();
+    FileSystemRedirectionOff(const FileSystemRedirectionOff&) = delete;
+    FileSystemRedirectionOff& operator=(const FileSystemRedirectionOff&) = delete;
+    bool active() const { return active_; }
+
+    // Redirection back on for a scope inside, e.g. while the window's events run: a DLL they
+    // load must be the 32-bit one.
+    class Restored {
+    public:
+        explicit Restored(FileSystemRedirectionOff* off);
+        ~Restored();
+        Restored(const Restored&) = delete;
+        Restored& operator=(const Restored&) = delete;
+
+    private:
+        FileSystemRedirectionOff* off_;
+    };
+
+private:
+    void Disable();
+    void Revert();
+    void* old_ = nullptr;
+    bool active_ = false;
+};
+
 // Tests only: take the paths that Windows XP takes even where the newer functions exist.
 void ForceXpPaths(bool force);
 bool XpPathsForced();

@@ -93,18 +93,22 @@ std::wstring LocationOfHandle(HANDLE h) {
     return {};
 }
 
-// The location of a real folder (no reparse point), or empty.
-std::wstring FolderLocation(const std::wstring& path) {
+// The location of a folder, or empty. A walk takes only a real folder (no reparse point): a link
+// would lead it out of its tree. A named folder outside any walk may be reached through a link
+// (`throughLinks`), as Vista's "Documents and Settings" and "All Users\Desktop" are: it is where
+// the link leads that counts.
+std::wstring FolderLocation(const std::wstring& path, bool throughLinks = false) {
     // A bare drive ("C:") stands for its root; any other trailing separator would make the
     // attribute query look through a link.
     std::wstring longPath = LongPath(path.size() == 2 && path[1] == L':' ? path + L"\\" : path);
     DWORD attrs = GetFileAttributesW(longPath.c_str());
     if (attrs == INVALID_FILE_ATTRIBUTES || !(attrs & FILE_ATTRIBUTE_DIRECTORY) ||
-        (attrs & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        ((attrs & FILE_ATTRIBUTE_REPARSE_POINT) && !throughLinks)) {
         return {};
     }
+    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (throughLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
     UniqueHandle folder(CreateFileW(longPath.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+                                    flags, nullptr));
     if (!folder) return {};
     return LocationOfHandle(folder.get());
 }
@@ -450,7 +454,9 @@ bool DeletePlainFile(const std::wstring& path) {
     }
     std::wstring folder = full.substr(0, slash);
     if (folder.size() == 2) folder += L'\\';  // "C:" stands for the drive's root here
-    std::wstring location = FolderLocation(folder);
+    // The file's folder as the caller names it, links on the way included; the file itself is
+    // still opened as itself and must lie in that folder.
+    std::wstring location = FolderLocation(folder, /*throughLinks=*/true);
     if (location.empty()) {
         DWORD attrs = GetFileAttributesW(LongPath(folder).c_str());
         SetLastError(attrs == INVALID_FILE_ATTRIBUTES ? ERROR_PATH_NOT_FOUND : ERROR_CANT_ACCESS_FILE);

@@ -91,7 +91,9 @@ bool Walk(Folder& top, const WalkOptions& options);
 // (ERROR_CANT_ACCESS_FILE for a file that is not where it was listed).
 bool DeleteListedFile(const std::wstring& path, const std::wstring& location);
 
-// The same for one named file outside any walk: its folder is located first.
+// The same for one named file outside any walk: its folder is located first, through any link on
+// its path (Vista's junctions under the profile folders), while a link in place of the file itself
+// is refused as above.
 bool DeletePlainFile(const std::wstring& path);
 
 // Deletes the files of one listed folder after another, each in the order asked and through the

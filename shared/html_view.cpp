@@ -13,6 +13,7 @@
 #include <string_view>
 #include <utility>
 
+#include "shared/compat.h"
 #include "shared/win_handles.h"
 
 namespace tovra {
@@ -144,7 +145,7 @@ struct HtmlView::Impl {
 
 bool HtmlView::Impl::CreateBrowser() {
     if (!ole || !ole->ok()) return false;  // e.g. a multithreaded apartment: no control can be hosted
-    UniqueModule atl(LoadLibraryW(L"atl.dll"));
+    UniqueModule atl(compat::LoadSystemLibrary(L"atl.dll"));
     if (!atl) return false;
     auto init =
         reinterpret_cast<AtlAxWinInitFn>(reinterpret_cast<void*>(GetProcAddress(atl.get(), "AtlAxWinInit")));

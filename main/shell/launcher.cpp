@@ -39,9 +39,4 @@ Launcher& SystemLauncher() {
     return launcher;
 }
 
-std::wstring Quoted(const std::wstring& path) {
-    if (path.size() >= 2 && path.front() == L'"' && path.back() == L'"') return path;
-    return L"\"" + path + L"\"";
-}
-
 }  // namespace tovra::shell

@@ -23,10 +23,10 @@ public:
 Launcher& SystemLauncher();
 
 // A path as one command-line argument.
-std::wstring Quoted(const std::wstring& path);
+using suite::Quoted;
 
 // Fixed places the main program knows.
-constexpr const wchar_t* kScannerPath = suite::kScannerCommandPath;
+inline std::wstring ScannerPath() { return suite::ScannerCommandPath(); }
 // Written with backslashes, as it always was; the shell and the browsers take it.
 constexpr const wchar_t* kUpdateAddress = L"http:\\\\www.quorelsoft.com\\utovraa.exe";
 constexpr const wchar_t* kInternetOptionsCommand = L"control.exe INETCPL.CPL";

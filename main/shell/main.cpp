@@ -7,9 +7,19 @@
 #include "main/popup/popup_blocker.h"
 #include "main/shell/main_form.h"
 #include "main/shell/splash_form.h"
+#include "main/washer/machine_steps.h"
+#include "shared/compat.h"
+#include "shared/registry.h"
 #include "shared/win_handles.h"
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
+    tovra::compat::HardenDllSearch();
+    // The elevated instance that a washing run or "IE Default" starts where User Account Control
+    // keeps the window's process from the machine-wide steps: it does just those, shows nothing,
+    // and its exit code names the steps that failed.
+    if (auto steps = tovra::washer::ParseMachineStepsSwitch(commandLine ? commandLine : L"")) {
+        return static_cast<int>(tovra::washer::DoMachineSteps(*steps, tovra::SystemRegistry()));
+    }
     // The browser control of the About box and the browser watcher both need OLE on this thread.
     tovra::ComScope ole(tovra::ComScope::Ole);
     tovra::forms::InitCommonControls();

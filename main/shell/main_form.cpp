@@ -227,8 +227,8 @@ void MainForm::mnuExit_Click() { EndProgram(); }
 void MainForm::lblend_Click() { EndProgram(); }
 
 void MainForm::mnuScan_Click() {
-    if (!launcher_.Start(Quoted(kScannerPath), SW_SHOWNORMAL)) {
-        ShowMessageBox(hwnd(), std::wstring(L"The virus scanner could not be started:\r\n") + kScannerPath,
+    if (!launcher_.Start(Quoted(ScannerPath()), SW_SHOWNORMAL)) {
+        ShowMessageBox(hwnd(), std::wstring(L"The virus scanner could not be started:\r\n") + ScannerPath(),
                        kMainTitle, MB_OK);
     }
 }

@@ -1,5 +1,8 @@
 #include "main/washer/browser_defaults.h"
 
+#include <cstring>
+#include <string>
+
 #include "shared/registry.h"
 
 namespace tovra::washer {
@@ -48,14 +51,18 @@ const std::array<BrowserDefault, 25> kBrowserDefaults{{
     {U, "Check_Associations", "yes"},
 }};
 
-void WriteBrowserDefaults() {
+bool WriteBrowserDefaults(SettingsRoot root, Registry& registry) {
+    // Every literal of the table is ASCII, the same in every code page.
+    auto wide = [](const char* s) { return std::wstring(s, s + std::strlen(s)); };
+    const std::wstring key = wide(kBrowserSettingsKey);
+    bool all = true;
     for (const BrowserDefault& row : kBrowserDefaults) {
-        if (row.root == SettingsRoot::Machine) {
-            SaveSetting(kBrowserSettingsKey, row.name, row.data);
-        } else {
-            SaveSettingCurrent(kBrowserSettingsKey, row.name, row.data);
-        }
+        if (row.root != root) continue;
+        bool written = root == SettingsRoot::Machine ? SaveSetting(key, wide(row.name), wide(row.data), registry)
+                                                     : SaveSettingCurrent(key, wide(row.name), wide(row.data), registry);
+        all = written && all;
     }
+    return all;
 }
 
 }  // namespace tovra::washer

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "shared/compat.h"
+
 namespace tovra::washer {
 namespace {
 
@@ -71,7 +73,7 @@ void DeleteAllEntries(UrlCacheApi& cache) {
 
 }  // namespace
 
-WinInetUrlCache::WinInetUrlCache() : module_(LoadLibraryW(L"wininet.dll")) {
+WinInetUrlCache::WinInetUrlCache() : module_(compat::LoadSystemLibrary(L"wininet.dll")) {
     HMODULE m = module_.get();
     Bind(m, "FindFirstUrlCacheGroup", findFirstGroup_);
     Bind(m, "FindNextUrlCacheGroup", findNextGroup_);

@@ -18,6 +18,7 @@
 
 #include "listwriter/virus_list.h"
 #include "setup/tests/system_snapshot.h"
+#include "shared/suite.h"
 #include "shared/html_view.h"
 #include "shared/win_handles.h"
 #include "tests/driver/driver.h"
@@ -42,9 +43,10 @@ const wchar_t kUninstallPageTitle[] = L"Tovra Internet Security Setup - Uninstal
 const wchar_t kProgram[] = L"C:\\Program Files\\tovra";
 const wchar_t kUninstallKey[] = L"software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tovra Internet Security 1.0";
 const wchar_t kRunKey[] = L"software\\Microsoft\\Windows\\CurrentVersion\\Run";
-const wchar_t kStartNT[] = L"C:\\Documents and Settings\\All Users\\Start Menu\\Programs\\tovra";
+// The NT family's folders are the system's own (this prefix's are Vista's).
+const std::wstring kStartNT = tovra::suite::Folders().commonPrograms + L"\\tovra";
 const wchar_t kStart9x[] = L"C:\\Windows\\Start Menu\\Programs\\tovra";
-const wchar_t kDesktopNT[] = L"C:\\Documents and Settings\\All Users\\Desktop";
+const std::wstring kDesktopNT = tovra::suite::Folders().commonDesktop;
 const wchar_t kDesktop9x[] = L"C:\\WINDOWS\\All Users\\Desktop";
 const wchar_t* const kMediumFiles[] = {L"setup.exe",  L"tovra.exe",   L"tovraa.exe",
                                        L"file.dat",   L"readme.htm",  L"utovraa.exe",
@@ -258,7 +260,7 @@ protected:
 
     // After an uninstallation run from the installed folder: only its own file, in use while it
     // ran, is left, and it and the folder are queued for the next restart.
-    void ExpectUninstalled(const wchar_t* startMenu) {
+    void ExpectUninstalled(const std::wstring& startMenu) {
         EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kRunKey, L"Tovra Internet Security 1.0").value_or(L"<missing>"),
                   L"");
         EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayName").value_or(L"<missing>"), L"");
@@ -329,15 +331,31 @@ TEST_F(SetupE2eTest, InstallsAndUninstallsOnTheNtFamily) {
         EXPECT_TRUE(t::ReadFileAt(std::wstring(kProgram) + L"\\" + name) == t::ReadFileAt(medium_ + L"\\" + name))
             << Narrow(name);
     }
-    for (const wchar_t* folder : {kStartNT, kDesktopNT}) {
+    for (const std::wstring& folder : {kStartNT, kDesktopNT}) {
         for (const wchar_t* lnk : {L"Tovra Internet Security.lnk", L"About Tovra IS.lnk"}) {
-            EXPECT_TRUE(t::PathExists(std::wstring(folder) + L"\\" + lnk)) << Narrow(folder) << " " << Narrow(lnk);
+            EXPECT_TRUE(t::PathExists(folder + L"\\" + lnk)) << Narrow(folder) << " " << Narrow(lnk);
         }
     }
     EXPECT_FALSE(t::PathExists(kStart9x));
     EXPECT_FALSE(t::PathExists(kDesktop9x));
+    // Both commands quoted, so that Windows does not try "C:\Program.exe" first; the uninstall
+    // command starts the uninstaller below, the start-up command the main program here.
     EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, L"UninstallString").value_or(L""),
-              L"C:\\Program Files\\Tovra\\setup.exe");
+              L"\"C:\\Program Files\\Tovra\\setup.exe\"");
+    std::wstring startUp = ReadString(HKEY_LOCAL_MACHINE, kRunKey, L"Tovra Internet Security 1.0").value_or(L"");
+    EXPECT_EQ(startUp, L"\"C:\\Program Files\\tovra\\tovra.exe\"");
+    {
+        // As Windows starts the Run key's programs at logon: the value is the command line.
+        PROCESS_INFORMATION pi{};
+        ASSERT_TRUE(StartProcess(nullptr, startUp, 0, L"C:\\", &pi)) << "error " << GetLastError();
+        App tovra = App::Attach(pi.dwProcessId);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+        HWND main = tovra.WaitWindow(L"Tovra Internet Security 1.0", kWait * 2);
+        EXPECT_NE(main, nullptr) << "the start-up command shows no main window";
+        if (main) EXPECT_TRUE(ChooseMenu(tovra, main, L"&File/Exit"));
+        EXPECT_TRUE(tovra.WaitExit(kWait)) << "the main program did not end";
+    }
 
     App uninstall;
     HWND again = StartRegisteredUninstall(uninstall);
@@ -346,7 +364,7 @@ TEST_F(SetupE2eTest, InstallsAndUninstallsOnTheNtFamily) {
     if (HasFatalFailure()) return;
     ExpectUninstalled(kStartNT);
     for (const wchar_t* lnk : {L"Tovra Internet Security.lnk", L"About Tovra IS.lnk"}) {
-        EXPECT_FALSE(t::PathExists(std::wstring(kDesktopNT) + L"\\" + lnk));
+        EXPECT_FALSE(t::PathExists(kDesktopNT + L"\\" + lnk));
     }
 }
 
@@ -403,7 +421,7 @@ TEST_F(LifeCycleTest, InstallRunScanAndUninstall) {
     if (HasFatalFailure()) return;
 
     // Start the main program from the shortcut the installation put into the Start menu.
-    std::wstring shortcut = std::wstring(kStartNT) + L"\\Tovra Internet Security.lnk";
+    std::wstring shortcut = kStartNT + L"\\Tovra Internet Security.lnk";
     ASSERT_TRUE(t::PathExists(shortcut));
     HINSTANCE opened = ShellExecuteW(nullptr, L"open", shortcut.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
     ASSERT_GT(reinterpret_cast<INT_PTR>(opened), 32) << "the shortcut does not open";

@@ -20,6 +20,8 @@
 #include "shared/html_view.h"
 #include "shared/message_box.h"
 #include "shared/registry.h"
+#include "shared/suite.h"
+#include "tests/support/failing_registry.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -44,6 +46,9 @@ const wchar_t kDesktop9x[] = L"C:\\WINDOWS\\All Users\\Desktop";
 const wchar_t kDesktopNT[] = L"C:\\Documents and Settings\\All Users\\Desktop";
 const wchar_t* const kProgramFiles[] = {L"setup.exe", L"tovra.exe", L"tovraa.exe",
                                         L"file.dat",  L"readme.htm", L"utovraa.exe"};
+// The tests below run on the classic NT folders of an English XP on drive C:, which they make
+// themselves; the system's own folders are tested apart.
+const tovra::suite::SystemFolders kClassic = tovra::suite::ClassicFolders();
 const wchar_t* const kShortcuts[] = {L"Tovra Internet Security.lnk", L"About Tovra IS.lnk"};
 
 std::string Narrow(const std::wstring& s) {
@@ -123,7 +128,7 @@ protected:
     }
 
     Medium medium_;
-    Installer installer_{medium_.path(), Platform(VER_PLATFORM_WIN32_NT)};
+    Installer installer_{medium_.path(), Platform(VER_PLATFORM_WIN32_NT), kClassic};
     int ends_ = 0;
     SetupWizard wizard_{installer_, [this] { ++ends_; }};
 };
@@ -224,7 +229,7 @@ TEST_F(WizardTest, ExitOnEitherPageEndsWithNothingDone) {
     for (bool install : {true, false}) {
         SCOPED_TRACE(install ? "install page" : "uninstall page");
         ScriptedMessageBoxes boxes;
-        Installer installer(medium_.path(), Platform(VER_PLATFORM_WIN32_NT));
+        Installer installer(medium_.path(), Platform(VER_PLATFORM_WIN32_NT), kClassic);
         int ends = 0;
         SetupWizard wizard(installer, [&] { ++ends; });
         ASSERT_TRUE(wizard.Start());
@@ -368,13 +373,13 @@ void ExpectInstalledValues(int line) {
         const wchar_t* data;
     };
     const Value values[] = {
-        {HKEY_LOCAL_MACHINE, kRunKeyW, L"Tovra Internet Security 1.0", L"C:\\Program Files\\tovra\\tovra.exe"},
+        {HKEY_LOCAL_MACHINE, kRunKeyW, L"Tovra Internet Security 1.0", L"\"C:\\Program Files\\tovra\\tovra.exe\""},
         {HKEY_LOCAL_MACHINE, kProductKeyW, L"Version", L"0.1.1.2004"},
         {HKEY_LOCAL_MACHINE, kProductKeyW, L"Name", L"Tovra Internet Security 1.0"},
         {HKEY_CURRENT_USER, kProductKeyW, L"Version", L"0.1.1.2004"},
         {HKEY_CURRENT_USER, kProductKeyW, L"Name", L"Tovra Internet Security 1.0"},
         {HKEY_LOCAL_MACHINE, kUninstallKeyW, L"DisplayName", L"Tovra Internet Security 1.0"},
-        {HKEY_LOCAL_MACHINE, kUninstallKeyW, L"UninstallString", L"C:\\Program Files\\Tovra\\setup.exe"},
+        {HKEY_LOCAL_MACHINE, kUninstallKeyW, L"UninstallString", L"\"C:\\Program Files\\Tovra\\setup.exe\""},
     };
     for (const Value& v : values) {
         EXPECT_EQ(ReadString(v.root, v.key, v.name).value_or(L"<missing>"), v.data) << Narrow(v.name);
@@ -390,11 +395,11 @@ TEST_F(InstallTest, InstallsOnEachWindowsFamily) {
         inner.ClearProductFolders();
         MakeFamilyFolders(f.platform);
         Medium medium;
-        Installer installer(medium.path(), Platform(f.platform));
+        Installer installer(medium.path(), Platform(f.platform), kClassic);
         ScriptedMessageBoxes boxes;
-        std::vector<std::wstring> notCopied = installer.Install(nullptr);
-        EXPECT_TRUE(notCopied.empty());
-        installer.ReportInstall(nullptr, notCopied);
+        Outcome outcome = installer.Install(nullptr);
+        EXPECT_TRUE(outcome.empty());
+        installer.ReportInstall(nullptr, outcome);
         ASSERT_EQ(boxes.calls().size(), 1u);
         EXPECT_BOX(boxes.calls()[0], L"Installation Completed", L"Finished", MB_OK);
 
@@ -436,7 +441,7 @@ TEST_F(InstallTest, VersionQueryAndPlatformDecideFoldersAndMessages) {
         MakeFamilyFolders(VER_PLATFORM_WIN32_NT);
         MakeFamilyFolders(VER_PLATFORM_WIN32_WINDOWS);
         Medium medium;
-        Installer installer(medium.path(), c.version);
+        Installer installer(medium.path(), c.version, kClassic);
         ScriptedMessageBoxes boxes;
         installer.ReportInstall(nullptr, installer.Install(nullptr));
         ASSERT_EQ(boxes.calls().size(), c.messagesBeforeEnd.size() + 1);
@@ -460,7 +465,7 @@ TEST_F(InstallTest, WinsockControlIsCopiedOnlyWhenAbsent) {
     DeleteFileW(ocx.c_str());
     Medium medium(/*withOcx=*/true);
     ScriptedMessageBoxes boxes;
-    Installer installer(medium.path(), Platform(VER_PLATFORM_WIN32_NT));
+    Installer installer(medium.path(), Platform(VER_PLATFORM_WIN32_NT), kClassic);
     installer.Install(nullptr);
     EXPECT_EQ(t::ReadFileAt(ocx), "medium ocx");
 
@@ -471,10 +476,10 @@ TEST_F(InstallTest, WinsockControlIsCopiedOnlyWhenAbsent) {
     // A medium without the control (as ours is) copies none and says nothing about it.
     DeleteFileW(ocx.c_str());
     Medium plain;
-    Installer plainInstaller(plain.path(), Platform(VER_PLATFORM_WIN32_NT));
-    std::vector<std::wstring> notCopied = plainInstaller.Install(nullptr);
+    Installer plainInstaller(plain.path(), Platform(VER_PLATFORM_WIN32_NT), kClassic);
+    Outcome outcome = plainInstaller.Install(nullptr);
     EXPECT_FALSE(t::PathExists(ocx));
-    EXPECT_TRUE(notCopied.empty());
+    EXPECT_TRUE(outcome.empty());
 }
 
 TEST_F(InstallTest, MissingProgramFilesAreNamedInsteadOfCompleted) {
@@ -483,11 +488,11 @@ TEST_F(InstallTest, MissingProgramFilesAreNamedInsteadOfCompleted) {
     medium.Remove(L"tovraa.exe");
     medium.Remove(L"readme.htm");
     medium.Remove(L"About Tovra IS.lnk");  // a missing shortcut is not one of the programs
-    Installer installer(medium.path(), Platform(VER_PLATFORM_WIN32_NT));
+    Installer installer(medium.path(), Platform(VER_PLATFORM_WIN32_NT), kClassic);
     ScriptedMessageBoxes boxes;
-    std::vector<std::wstring> notCopied = installer.Install(nullptr);
-    EXPECT_EQ(notCopied, (std::vector<std::wstring>{L"tovraa.exe", L"readme.htm"}));
-    installer.ReportInstall(nullptr, notCopied);
+    Outcome outcome = installer.Install(nullptr);
+    EXPECT_EQ(outcome.files, (std::vector<std::wstring>{L"tovraa.exe", L"readme.htm"}));
+    installer.ReportInstall(nullptr, outcome);
     ASSERT_EQ(boxes.calls().size(), 1u);
     EXPECT_BOX(boxes.calls()[0], L"Installation incomplete. These files could not be copied:\ntovraa.exe\nreadme.htm",
                L"error", MB_OK);
@@ -499,17 +504,17 @@ TEST_F(InstallTest, MissingProgramFilesAreNamedInsteadOfCompleted) {
 
 TEST_F(InstallTest, AnEmptyMediumNamesEveryProgramFile) {
     t::TempDir empty;
-    Installer installer(empty.path(), Platform(VER_PLATFORM_WIN32_NT));
+    Installer installer(empty.path(), Platform(VER_PLATFORM_WIN32_NT), kClassic);
     ScriptedMessageBoxes boxes;
-    std::vector<std::wstring> notCopied = installer.Install(nullptr);
-    EXPECT_EQ(notCopied, std::vector<std::wstring>(std::begin(kProgramFiles), std::end(kProgramFiles)));
+    Outcome outcome = installer.Install(nullptr);
+    EXPECT_EQ(outcome.files, std::vector<std::wstring>(std::begin(kProgramFiles), std::end(kProgramFiles)));
 }
 
 TEST_F(InstallTest, InstallingAgainOverwritesWithTheSameContent) {
     MakeFamilyFolders(VER_PLATFORM_WIN32_NT);
     Medium medium;
     ScriptedMessageBoxes boxes;
-    Installer installer(medium.path(), Platform(VER_PLATFORM_WIN32_NT));
+    Installer installer(medium.path(), Platform(VER_PLATFORM_WIN32_NT), kClassic);
     installer.Install(nullptr);
     t::WriteFileAt(std::wstring(kProgram) + L"\\file.dat", "changed since");
     EXPECT_TRUE(installer.Install(nullptr).empty());
@@ -523,8 +528,8 @@ TEST_F(InstallTest, InstallingFromTheInstalledFolderKeepsTheFiles) {
     MakeFamilyFolders(VER_PLATFORM_WIN32_NT);
     Medium medium;
     ScriptedMessageBoxes boxes;
-    ASSERT_TRUE(Installer(medium.path(), Platform(VER_PLATFORM_WIN32_NT)).Install(nullptr).empty());
-    Installer fromInstalled(std::wstring(kProgram) + L"\\", Platform(VER_PLATFORM_WIN32_NT));
+    ASSERT_TRUE(Installer(medium.path(), Platform(VER_PLATFORM_WIN32_NT), kClassic).Install(nullptr).empty());
+    Installer fromInstalled(std::wstring(kProgram) + L"\\", Platform(VER_PLATFORM_WIN32_NT), kClassic);
     EXPECT_TRUE(fromInstalled.Install(nullptr).empty());
     for (const wchar_t* name : kProgramFiles) {
         EXPECT_EQ(t::ReadFileAt(std::wstring(kProgram) + L"\\" + name), medium.Bytes(name)) << Narrow(name);
@@ -539,7 +544,7 @@ protected:
     void Install(DWORD platform) {
         MakeFamilyFolders(platform);
         ScriptedMessageBoxes quiet;
-        Installer installer(medium_.path(), Platform(platform));
+        Installer installer(medium_.path(), Platform(platform), kClassic);
         ASSERT_TRUE(installer.Install(nullptr).empty());
         ASSERT_TRUE(t::PathExists(std::wstring(kProgram) + L"\\tovra.exe"));
     }
@@ -561,7 +566,7 @@ void ExpectUninstalledValues(int line) {
 TEST_F(UninstallTest, NoChangesNothing) {
     Install(VER_PLATFORM_WIN32_NT);
     ScriptedMessageBoxes boxes({IDNO});
-    Installer installer(medium_.path(), Platform(VER_PLATFORM_WIN32_NT));
+    Installer installer(medium_.path(), Platform(VER_PLATFORM_WIN32_NT), kClassic);
     EXPECT_FALSE(installer.ConfirmUninstall(nullptr));
     ASSERT_EQ(boxes.calls().size(), 1u);
     EXPECT_BOX(boxes.calls()[0], L"To Uninstall This Software you need Administrative power, Continue...",
@@ -582,7 +587,7 @@ TEST_F(UninstallTest, YesRemovesWhatTheInstallationPutInPlace) {
         t::WriteFileAt(std::wstring(kProgram) + L"\\winsock.ocx", "old");
 
         ScriptedMessageBoxes boxes({IDYES});
-        Installer installer(medium_.path(), Platform(f.platform));
+        Installer installer(medium_.path(), Platform(f.platform), kClassic);
         ASSERT_TRUE(installer.ConfirmUninstall(nullptr));
         installer.Uninstall(nullptr);
         installer.ReportUninstall(nullptr);
@@ -609,7 +614,7 @@ TEST_F(UninstallTest, ALinkInPlaceOfAnInstalledFileLeavesItsTarget) {
     t::MakeFileLink(readme, documents / L"report.doc");
 
     ScriptedMessageBoxes boxes({IDYES});
-    Installer installer(medium_.path(), Platform(VER_PLATFORM_WIN32_NT));
+    Installer installer(medium_.path(), Platform(VER_PLATFORM_WIN32_NT), kClassic);
     ASSERT_TRUE(installer.ConfirmUninstall(nullptr));
     installer.Uninstall(nullptr);
     EXPECT_EQ(t::ReadFileAt(documents / L"report.doc"), "the user's document");
@@ -626,7 +631,7 @@ TEST_F(UninstallTest, ALinkInPlaceOfAnInstalledFileLeavesItsTarget) {
 
 TEST_F(UninstallTest, NothingInstalledRunsThroughQuietly) {
     ScriptedMessageBoxes boxes({IDYES});
-    Installer installer(medium_.path(), Platform(VER_PLATFORM_WIN32_NT));
+    Installer installer(medium_.path(), Platform(VER_PLATFORM_WIN32_NT), kClassic);
     std::vector<std::wstring> pendingBefore =
         ReadMultiString(HKEY_LOCAL_MACHINE, tovra::setup::test::kSessionManagerKey, tovra::setup::test::kPendingRenames);
     ASSERT_TRUE(installer.ConfirmUninstall(nullptr));
@@ -654,7 +659,7 @@ TEST_F(UninstallTest, VersionMessagesComeBetweenWarningAndEnd) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ScriptedMessageBoxes boxes({IDYES});
-        Installer installer(medium_.path(), c.version);
+        Installer installer(medium_.path(), c.version, kClassic);
         ASSERT_TRUE(installer.ConfirmUninstall(nullptr));
         installer.Uninstall(nullptr);
         installer.ReportUninstall(nullptr);
@@ -675,7 +680,7 @@ TEST_F(UninstallTest, FilesInUseAndTheirFolderGoAtTheNextRestart) {
     ASSERT_FALSE(DeleteFileW(setupExe.c_str())) << "the fixture does not hold the file";
 
     ScriptedMessageBoxes boxes({IDYES});
-    Installer installer(medium_.path(), Platform(VER_PLATFORM_WIN32_NT));
+    Installer installer(medium_.path(), Platform(VER_PLATFORM_WIN32_NT), kClassic);
     ASSERT_TRUE(installer.ConfirmUninstall(nullptr));
     installer.Uninstall(nullptr);
     installer.ReportUninstall(nullptr);
@@ -715,7 +720,7 @@ TEST_F(UninstallTest, AFolderWithTheUsersOwnFilesIsNotScheduled) {
     HANDLE held = CreateFileW(setupExe.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     ScriptedMessageBoxes boxes({IDYES});
-    Installer installer(medium_.path(), Platform(VER_PLATFORM_WIN32_NT));
+    Installer installer(medium_.path(), Platform(VER_PLATFORM_WIN32_NT), kClassic);
     installer.Uninstall(nullptr);
     CloseHandle(held);
     EXPECT_EQ(installer.ScheduledForRestart(), (std::vector<std::wstring>{setupExe}));
@@ -727,12 +732,153 @@ TEST_F(UninstallTest, AReadOnlyFileIsSkippedNotScheduled) {
     const std::wstring dat = std::wstring(kProgram) + L"\\file.dat";
     ASSERT_TRUE(SetFileAttributesW(dat.c_str(), FILE_ATTRIBUTE_READONLY));
     ScriptedMessageBoxes boxes({IDYES});
-    Installer installer(medium_.path(), Platform(VER_PLATFORM_WIN32_NT));
+    Installer installer(medium_.path(), Platform(VER_PLATFORM_WIN32_NT), kClassic);
     installer.Uninstall(nullptr);
     EXPECT_TRUE(installer.ScheduledForRestart().empty());
     EXPECT_TRUE(t::PathExists(dat));
     EXPECT_TRUE(t::PathExists(kProgram));
+    // What stays is named instead of "Uninstallation completed".
+    installer.ReportUninstall(nullptr);
+    ASSERT_FALSE(boxes.calls().empty());
+    EXPECT_BOX(boxes.calls().back(),
+               L"Uninstallation incomplete. These files could not be deleted:\nC:\\Program Files\\tovra\\file.dat",
+               L"error", MB_OK);
     SetFileAttributesW(dat.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// ---- Failures reach the user ----------------------------------------------------------------------
+
+// Each registry value of the installation refused in turn (as a standard user's write under User
+// Account Control is): the value is named, every other step still runs, and "Installation
+// Completed" is not shown.
+TEST_F(InstallTest, EachRefusedRegistryValueIsNamed) {
+    MakeFamilyFolders(VER_PLATFORM_WIN32_NT);
+    Medium medium;
+    const InstallLayout layout(kClassic);
+    for (const RegistryValue& v : layout.InstallValues()) {
+        const std::wstring name = tovra::RootName(v.root) + L"\\" + v.key + L"\\" + v.name;
+        SCOPED_TRACE(Narrow(name));
+        SystemSnapshot inner;
+        tovra::test::FailingRegistry registry;
+        registry.FailWrite(v.root, v.key, v.name);
+        Installer installer(medium.path(), Platform(VER_PLATFORM_WIN32_NT), kClassic, registry);
+        ScriptedMessageBoxes boxes;
+        Outcome outcome = installer.Install(nullptr);
+        EXPECT_EQ(outcome.values, std::vector<std::wstring>{name});
+        EXPECT_TRUE(outcome.files.empty());
+        installer.ReportInstall(nullptr, outcome);
+        ASSERT_EQ(boxes.calls().size(), 1u);
+        EXPECT_BOX(boxes.calls()[0], L"Installation incomplete. These registry values could not be written:\n" + name,
+                   L"error", MB_OK);
+        EXPECT_EQ(ReadString(v.root, v.key, v.name), std::nullopt) << "the refused value was written";
+        EXPECT_TRUE(t::PathExists(std::wstring(kProgram) + L"\\tovra.exe"));
+    }
+}
+
+TEST_F(InstallTest, FilesAndValuesTogetherAreNamedInOneMessage) {
+    MakeFamilyFolders(VER_PLATFORM_WIN32_NT);
+    Medium medium;
+    medium.Remove(L"tovra.exe");
+    tovra::test::FailingRegistry registry;
+    registry.FailRoot(HKEY_LOCAL_MACHINE);
+    Installer installer(medium.path(), Platform(VER_PLATFORM_WIN32_NT), kClassic, registry);
+    ScriptedMessageBoxes boxes;
+    installer.ReportInstall(nullptr, installer.Install(nullptr));
+    ASSERT_EQ(boxes.calls().size(), 1u);
+    EXPECT_BOX(boxes.calls()[0],
+               L"Installation incomplete. These files could not be copied:\ntovra.exe\n"
+               L"These registry values could not be written:\n"
+               L"HKEY_LOCAL_MACHINE\\software\\Microsoft\\Windows\\CurrentVersion\\Run\\Tovra Internet Security 1.0\n"
+               L"HKEY_LOCAL_MACHINE\\software\\Quorelsoft\\Tovra Internet Security\\Main\\Version\n"
+               L"HKEY_LOCAL_MACHINE\\software\\Quorelsoft\\Tovra Internet Security\\Main\\Name\n"
+               L"HKEY_LOCAL_MACHINE\\software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tovra Internet Security 1.0\\DisplayName\n"
+               L"HKEY_LOCAL_MACHINE\\software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tovra Internet Security 1.0\\UninstallString",
+               L"error", MB_OK);
+}
+
+TEST_F(UninstallTest, EachValueThatCannotBeEmptiedIsNamed) {
+    Install(VER_PLATFORM_WIN32_NT);
+    const InstallLayout layout(kClassic);
+    for (const RegistryValue& v : layout.UninstallValues()) {
+        const std::wstring name = tovra::RootName(v.root) + L"\\" + v.key + L"\\" + v.name;
+        SCOPED_TRACE(Narrow(name));
+        tovra::test::FailingRegistry registry;
+        registry.FailWrite(v.root, v.key, v.name);
+        Installer installer(medium_.path(), Platform(VER_PLATFORM_WIN32_NT), kClassic, registry);
+        ScriptedMessageBoxes boxes({IDYES});
+        ASSERT_TRUE(installer.ConfirmUninstall(nullptr));
+        Outcome outcome = installer.Uninstall(nullptr);
+        EXPECT_EQ(outcome.values, std::vector<std::wstring>{name});
+        installer.ReportUninstall(nullptr);
+        ASSERT_EQ(boxes.calls().size(), 2u);
+        EXPECT_BOX(boxes.calls()[1], L"Uninstallation incomplete. These registry values could not be emptied:\n" + name,
+                   L"error", MB_OK);
+        EXPECT_NE(ReadString(v.root, v.key, v.name).value_or(L""), L"") << "the value was emptied all the same";
+        // The rest of the uninstallation ran.
+        EXPECT_FALSE(t::PathExists(kProgram));
+        Install(VER_PLATFORM_WIN32_NT);  // for the next value
+    }
+}
+
+// ---- The system's own folders -----------------------------------------------------------------------
+
+// Vista and later reach the all-users folders through junctions ("All Users\Desktop" and the like);
+// under Wine a Unix link to a folder reads as such a reparse point. The folder is moved aside and
+// a link to it put in its place, and both are put back at the end.
+class LinkedFolder {
+public:
+    explicit LinkedFolder(std::wstring path) : path_(std::move(path)), real_(path_ + L".real") {
+        if (!MoveFileW(path_.c_str(), real_.c_str())) return;
+        moved_ = true;
+        linked_ = t::RunUnixShell("ln -s '" + t::UnixPath(real_) + "' '" + t::UnixPath(path_) + "'") == 0;
+    }
+    ~LinkedFolder() {
+        if (linked_) t::RunUnixShell("rm '" + t::UnixPath(path_) + "'");
+        if (moved_) MoveFileW(real_.c_str(), path_.c_str());
+    }
+    bool ok() const {
+        DWORD attrs = GetFileAttributesW(path_.c_str());
+        return linked_ && attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_REPARSE_POINT);
+    }
+    const std::wstring& real() const { return real_; }
+
+private:
+    std::wstring path_, real_;
+    bool moved_ = false, linked_ = false;
+};
+
+TEST_F(UninstallTest, InstallsIntoTheSystemsFoldersAndRemovesThemThroughJunctions) {
+    const tovra::suite::SystemFolders& system = tovra::suite::Folders();
+    ASSERT_TRUE(t::PathExists(system.commonDesktop)) << Narrow(system.commonDesktop);
+    ASSERT_TRUE(t::PathExists(system.commonPrograms)) << Narrow(system.commonPrograms);
+    LinkedFolder desktop(system.commonDesktop), programs(system.commonPrograms);
+    ASSERT_TRUE(desktop.ok()) << "no link in place of " << Narrow(system.commonDesktop);
+    ASSERT_TRUE(programs.ok()) << "no link in place of " << Narrow(system.commonPrograms);
+    t::WriteFileAt(desktop.real() + L"\\someone else's.lnk", "not ours");
+
+    ScriptedMessageBoxes boxes({IDYES});
+    Installer installer(medium_.path(), Platform(VER_PLATFORM_WIN32_NT));  // the system's folders
+    ASSERT_TRUE(installer.Install(nullptr).empty());
+    for (const wchar_t* lnk : kShortcuts) {
+        EXPECT_EQ(t::ReadFileAt(desktop.real() + L"\\" + lnk), medium_.Bytes(lnk)) << Narrow(lnk);
+        EXPECT_EQ(t::ReadFileAt(programs.real() + L"\\tovra\\" + lnk), medium_.Bytes(lnk)) << Narrow(lnk);
+    }
+    EXPECT_FALSE(t::PathExists(kStartNT)) << "the classic folders are not this system's";
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kRunKeyW, L"Tovra Internet Security 1.0").value_or(L""),
+              tovra::suite::Quoted(tovra::suite::ProductFolder() + L"\\tovra.exe"));
+
+    ASSERT_TRUE(installer.ConfirmUninstall(nullptr));
+    installer.Uninstall(nullptr);
+    installer.ReportUninstall(nullptr);
+    EXPECT_EQ(boxes.calls().back().text, L"Uninstallation completed");
+    for (const wchar_t* lnk : kShortcuts) {
+        EXPECT_FALSE(t::PathExists(desktop.real() + L"\\" + lnk)) << Narrow(lnk) << " stayed on the desktop";
+    }
+    EXPECT_FALSE(t::PathExists(programs.real() + L"\\tovra")) << "the Start-menu folder stayed";
+    EXPECT_EQ(t::ReadFileAt(desktop.real() + L"\\someone else's.lnk"), "not ours");
+    EXPECT_TRUE(t::PathExists(system.commonDesktop)) << "the link itself stays";
+    EXPECT_FALSE(t::PathExists(tovra::suite::ProductFolder()));
+    DeleteFileW((desktop.real() + L"\\someone else's.lnk").c_str());
 }
 
 // ---- The fixed tables -----------------------------------------------------------------------------
@@ -749,15 +895,48 @@ TEST(LayoutTest, FoldersFollowThePlatform) {
         {2, L"C:\\Program Files\\tovra", L"C:\\Documents and Settings\\All Users\\Start Menu\\Programs\\tovra\\"},
         {3, L"C:\\Program Files\\tovra", L"C:\\Documents and Settings\\All Users\\Start Menu\\Programs\\tovra\\"},
     };
+    InstallLayout classic(kClassic);
     for (const Case& c : cases) {
-        Folders f = FoldersFor(c.id);
-        EXPECT_STREQ(f.program, c.program) << c.id;
-        EXPECT_STREQ(f.startMenu, c.startMenu) << c.id;
+        Folders f = classic.FoldersFor(c.id);
+        EXPECT_EQ(f.program, c.program) << c.id;
+        EXPECT_EQ(f.startMenu, c.startMenu) << c.id;
     }
-    EXPECT_EQ(InstallCopies().size(), 14u);
-    EXPECT_EQ(UninstallFiles().size(), 18u);
-    EXPECT_EQ(InstallValues().size(), 7u);
-    EXPECT_EQ(UninstallValues().size(), 3u);
+    EXPECT_EQ(classic.InstallCopies().size(), 14u);
+    EXPECT_EQ(classic.UninstallFiles().size(), 18u);
+    EXPECT_EQ(classic.InstallValues().size(), 7u);
+    EXPECT_EQ(classic.UninstallValues().size(), 3u);
+}
+
+// Elsewhere (a localized Windows, another drive, Vista's profile folders, a 32-bit installer on
+// 64-bit Windows) the NT family's rows follow the system's folders; the 95/98 rows stay, and the
+// stored texts keep their spelling ("Tovra" in the uninstall command).
+TEST(LayoutTest, TheNtRowsFollowTheSystemsFolders) {
+    const tovra::suite::SystemFolders elsewhere{L"D:\\Programme", L"D:\\ProgramData\\Start\\Programme",
+                                                L"D:\\Users\\Public\\Desktop"};
+    InstallLayout layout(elsewhere);
+    EXPECT_EQ(layout.FoldersFor(VER_PLATFORM_WIN32_NT).program, L"D:\\Programme\\tovra");
+    EXPECT_EQ(layout.FoldersFor(VER_PLATFORM_WIN32_NT).startMenu, L"D:\\ProgramData\\Start\\Programme\\tovra\\");
+    EXPECT_EQ(layout.FoldersFor(VER_PLATFORM_WIN32_WINDOWS).startMenu, L"C:\\Windows\\Start Menu\\Programs\\tovra\\");
+    const std::vector<std::wstring> destinations = [&] {
+        std::vector<std::wstring> d;
+        for (const FileCopy& c : layout.InstallCopies()) d.push_back(c.destination);
+        return d;
+    }();
+    const std::vector<std::wstring> expected = {
+        L"D:\\Programme\\tovra\\setup.exe", L"D:\\Programme\\tovra\\tovra.exe", L"D:\\Programme\\tovra\\tovraa.exe",
+        L"D:\\Programme\\tovra\\file.dat", L"D:\\Programme\\tovra\\readme.htm", L"D:\\Programme\\tovra\\utovraa.exe",
+        L"C:\\Windows\\Start Menu\\Programs\\tovra\\Tovra Internet Security.lnk",
+        L"C:\\Windows\\Start Menu\\Programs\\tovra\\About Tovra IS.lnk",
+        L"D:\\ProgramData\\Start\\Programme\\tovra\\Tovra Internet Security.lnk",
+        L"D:\\ProgramData\\Start\\Programme\\tovra\\About Tovra IS.lnk",
+        L"C:\\WINDOWS\\All Users\\Desktop\\Tovra Internet Security.lnk", L"C:\\WINDOWS\\All Users\\Desktop\\About Tovra IS.lnk",
+        L"D:\\Users\\Public\\Desktop\\Tovra Internet Security.lnk", L"D:\\Users\\Public\\Desktop\\About Tovra IS.lnk",
+    };
+    EXPECT_EQ(destinations, expected);
+    EXPECT_EQ(layout.InstallValues()[0].data, L"\"D:\\Programme\\tovra\\tovra.exe\"");
+    EXPECT_EQ(layout.InstallValues()[6].data, L"\"D:\\Programme\\Tovra\\setup.exe\"");
+    EXPECT_EQ(layout.UninstallFiles()[0], L"D:\\Programme\\tovra\\setup.exe");
+    EXPECT_EQ(layout.UninstallFiles()[17], L"D:\\Users\\Public\\Desktop\\About Tovra IS.lnk");
 }
 
 TEST(LayoutTest, TheRealVersionQueryReportsThisPrefixsFamily) {
@@ -779,13 +958,13 @@ TEST(SnapshotTest, PutsBackWhatAnInstallationChanged) {
     outer.ClearProductFolders();
     t::WriteFileAt(other, "someone else's");
     t::WriteFileAt(tovraExe, "an older tovra");
-    tovra::SaveSetting("software\\Microsoft\\Windows\\CurrentVersion\\Run", "Tovra Internet Security 1.0", "before");
+    tovra::SaveSetting(L"software\\Microsoft\\Windows\\CurrentVersion\\Run", L"Tovra Internet Security 1.0", L"before");
     {
         SystemSnapshot inner;
         MakeFamilyFolders(VER_PLATFORM_WIN32_NT);
         Medium medium;
         ScriptedMessageBoxes boxes({IDYES});
-        Installer installer(medium.path(), Platform(VER_PLATFORM_WIN32_NT));
+        Installer installer(medium.path(), Platform(VER_PLATFORM_WIN32_NT), kClassic);
         installer.Install(nullptr);
         EXPECT_EQ(t::ReadFileAt(tovraExe), "medium:tovra.exe");
         installer.Uninstall(nullptr);

@@ -17,8 +17,6 @@ using tovra::test::ReadFileAt;
 using tovra::test::RemoveTree;
 using tovra::test::WriteFileAt;
 
-std::wstring Wide(const char* s) { return std::wstring(s, s + strlen(s)); }
-
 const wchar_t* const kFolders[] = {
     L"C:\\Windows\\System",
     L"C:\\Windows\\Start Menu",
@@ -32,11 +30,12 @@ const wchar_t* const kFolders[] = {
     L"C:\\Documents and Settings\\All Users\\Desktop",
 };
 
-const wchar_t* const kProductTrees[] = {
-    L"C:\\Program Files\\tovra",
-    L"C:\\Windows\\Start Menu\\Programs\\tovra",
-    L"C:\\Documents and Settings\\All Users\\Start Menu\\Programs\\tovra",
-};
+// The product's folders, with the classic NT folders and the system's own.
+std::vector<std::wstring> ProductTrees() {
+    return {L"C:\\Program Files\\tovra", L"C:\\Windows\\Start Menu\\Programs\\tovra",
+            L"C:\\Documents and Settings\\All Users\\Start Menu\\Programs\\tovra",
+            suite::ProductFolder(), suite::Folders().commonPrograms + L"\\tovra"};
+}
 
 void CollectTree(const std::wstring& root, const std::wstring& rel, std::vector<std::wstring>& dirs,
                  std::vector<std::pair<std::wstring, std::string>>& files) {
@@ -94,20 +93,23 @@ SystemSnapshot::SystemSnapshot() {
         }
         values_.push_back(std::move(v));
     };
-    for (const RegistryValue& v : InstallValues()) {
-        addKeyLevels(v.root, Wide(v.key));
-        addValue(v.root, Wide(v.key), Wide(v.name));
+    const InstallLayout layouts[] = {InstallLayout(suite::ClassicFolders()), InstallLayout(suite::Folders())};
+    for (const RegistryValue& v : layouts[0].InstallValues()) {
+        addKeyLevels(v.root, v.key);
+        addValue(v.root, v.key, v.name);
     }
     addValue(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingRenames);
 
-    for (const FileCopy& c : InstallCopies()) files_.push_back({c.destination, std::nullopt});
-    for (const wchar_t* f : UninstallFiles()) files_.push_back({f, std::nullopt});
+    for (const InstallLayout& layout : layouts) {
+        for (const FileCopy& c : layout.InstallCopies()) files_.push_back({c.destination, std::nullopt});
+        for (const std::wstring& f : layout.UninstallFiles()) files_.push_back({f, std::nullopt});
+    }
     files_.push_back({kOcxDestination, std::nullopt});
     for (FileState& f : files_) {
         if (PathExists(f.path)) f.bytes = ReadFileAt(f.path);
     }
 
-    for (const wchar_t* t : kProductTrees) {
+    for (const std::wstring& t : ProductTrees()) {
         FolderTree tree{t, PathExists(t)};
         if (tree.existed) CollectTree(t, L"", tree.dirs, tree.files);
         trees_.push_back(std::move(tree));
@@ -159,7 +161,7 @@ SystemSnapshot::~SystemSnapshot() {
 }
 
 void SystemSnapshot::ClearProductFolders() const {
-    for (const wchar_t* t : kProductTrees) RemoveTree(t);
+    for (const std::wstring& t : ProductTrees()) RemoveTree(t);
 }
 
 void MakeFamilyFolders(DWORD platformId) {

@@ -1,5 +1,7 @@
 #include "shared/file_system.h"
 
+#include <shlobj.h>
+
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -60,13 +62,32 @@ TEST(FileSystemTest, PathForms) {
     EXPECT_EQ(own.substr(own.size() - 4), L".exe");
 }
 
-// The places and the list format the programs share, spelt as they are stored and shown.
-TEST(FileSystemTest, TheSuitesConstantsAndListFormat) {
-    EXPECT_STREQ(tovra::suite::kProductFolder, L"C:\\Program Files\\tovra");
-    EXPECT_STREQ(tovra::suite::kVirusListPath, L"C:\\Program Files\\tovra\\file.dat");
-    EXPECT_STREQ(tovra::suite::kScannerCommandPath, L"C:\\Program Files\\Tovra\\tovraa.exe");
-    EXPECT_STREQ(tovra::suite::kUninstallCommandA, "C:\\Program Files\\Tovra\\setup.exe");
-    EXPECT_STREQ(tovra::suite::kMainProgramPathA, "C:\\Program Files\\tovra\\tovra.exe");
+// The places and the list format the programs share, spelt as they are stored and shown. The
+// system folders are the system's; on an English Windows on drive C: (as this prefix is) every
+// path is the classic one.
+TEST(FileSystemTest, TheSuitesPlacesAndListFormat) {
+    namespace suite = tovra::suite;
+    auto system = [](int csidl) {
+        wchar_t path[MAX_PATH] = {};
+        EXPECT_EQ(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path), S_OK) << csidl;
+        return std::wstring(path);
+    };
+    EXPECT_TRUE(fs::SamePath(suite::Folders().programFiles, system(CSIDL_PROGRAM_FILES)));
+    EXPECT_TRUE(fs::SamePath(suite::Folders().commonPrograms, system(CSIDL_COMMON_PROGRAMS)));
+    EXPECT_TRUE(fs::SamePath(suite::Folders().commonDesktop, system(CSIDL_COMMON_DESKTOPDIRECTORY)));
+    EXPECT_EQ(suite::ClassicFolders().programFiles, L"C:\\Program Files");
+    EXPECT_EQ(suite::ClassicFolders().commonPrograms, L"C:\\Documents and Settings\\All Users\\Start Menu\\Programs");
+    EXPECT_EQ(suite::ClassicFolders().commonDesktop, L"C:\\Documents and Settings\\All Users\\Desktop");
+
+    EXPECT_EQ(suite::ProductFolder(), L"C:\\Program Files\\tovra");
+    EXPECT_EQ(suite::VirusListPath(), L"C:\\Program Files\\tovra\\file.dat");
+    EXPECT_EQ(suite::ScannerCommandPath(), L"C:\\Program Files\\Tovra\\tovraa.exe");
+    EXPECT_EQ(suite::UninstallProgramPath(), L"C:\\Program Files\\Tovra\\setup.exe");
+    EXPECT_EQ(suite::MainProgramPath(), L"C:\\Program Files\\tovra\\tovra.exe");
+    // Quoted, so that Windows does not try "C:\Program.exe" first.
+    EXPECT_EQ(suite::StartUpCommand(), L"\"C:\\Program Files\\tovra\\tovra.exe\"");
+    EXPECT_EQ(suite::UninstallCommand(), L"\"C:\\Program Files\\Tovra\\setup.exe\"");
+    EXPECT_EQ(suite::Quoted(L"\"a b\""), L"\"a b\"");
 
     EXPECT_EQ(tovra::list_format::Record("W32.Torun.dr"), "\"W32.Torun.dr\"\r\n");
     const char* names[] = {"a b", "W32/x@mm", "a"};
@@ -210,8 +231,17 @@ TEST_F(WalkTest, DeletingANamedFileOutsideAWalk) {
     EXPECT_FALSE(fs::DeletePlainFile(dir_ / L"c\\link.txt"));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANT_ACCESS_FILE));
     EXPECT_EQ(ReadFileAt(outside_ / L"precious.doc"), "precious");
-    EXPECT_FALSE(fs::DeletePlainFile(dir_ / L"dirlink\\precious.doc"));  // through a linked folder
+    // A named file whose folder is reached through a link (as Vista's profile folders are through
+    // junctions) is the file where the link leads: it goes, its neighbours stay.
+    WriteFileAt(outside_ / L"named.lnk", "shortcut");
+    EXPECT_TRUE(fs::DeletePlainFile(dir_ / L"dirlink\\named.lnk"));
+    EXPECT_FALSE(PathExists(outside_ / L"named.lnk"));
     EXPECT_EQ(ReadFileAt(outside_ / L"precious.doc"), "precious");
+    // A link in place of the named file is still refused there, its target kept.
+    WriteFileAt(dir_ / L"z2.txt", "kept");
+    MakeFileLink(outside_ / L"named.lnk", dir_ / L"z2.txt");
+    EXPECT_FALSE(fs::DeletePlainFile(dir_ / L"dirlink\\named.lnk"));
+    EXPECT_EQ(ReadFileAt(dir_ / L"z2.txt"), "kept");
     EXPECT_FALSE(fs::DeletePlainFile(dir_ / L"A"));
     EXPECT_TRUE(PathExists(dir_ / L"A\\3.txt"));
     EXPECT_FALSE(fs::DeletePlainFile(dir_ / L"nofolder\\x.txt"));

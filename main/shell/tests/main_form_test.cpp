@@ -270,8 +270,8 @@ TEST_F(MainFormTest, ScanStartsTheScannerOrSaysWhyNot) {
 
 TEST_F(MainFormTest, TheRealLauncherReportsAMissingScanner) {
     // Nothing is installed in the test prefix: the real start fails and the box names the path.
-    ASSERT_EQ(GetFileAttributesW(kScannerPath), INVALID_FILE_ATTRIBUTES);
-    EXPECT_FALSE(SystemLauncher().Start(Quoted(kScannerPath), SW_SHOWNORMAL));
+    ASSERT_EQ(GetFileAttributesW(ScannerPath().c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_FALSE(SystemLauncher().Start(Quoted(ScannerPath()), SW_SHOWNORMAL));
 
     // The same through the window, which starts it with the system's own launcher.
     form.reset();

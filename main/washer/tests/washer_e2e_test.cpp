@@ -178,7 +178,7 @@ TEST_F(WasherE2eTest, CleanWithYesAndYesKeepsOnlyTheProductAtStartUp) {
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kRun));
     EXPECT_EQ(ValueNames(HKEY_LOCAL_MACHINE, kRun), std::vector<std::wstring>{L"Tovra Internet Security 1.0"});
     EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kRunA, "Tovra Internet Security 1.0"),
-              std::optional<std::string>("C:\\Program Files\\tovra\\tovra.exe"));
+              std::optional<std::string>("\"C:\\Program Files\\tovra\\tovra.exe\""));
 }
 
 TEST_F(WasherE2eTest, IEDefaultWritesTheSettingsOnlyAfterYes) {
@@ -202,6 +202,87 @@ TEST_F(WasherE2eTest, IEDefaultWritesTheSettingsOnlyAfterYes) {
     // Nothing else of the washer ran.
     for (size_t i = 0; i < planted_.size(); ++i) EXPECT_TRUE(Exists(planted_[i])) << "planted file " << i;
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, kTypedUrls));
+}
+
+// The elevated instance that a run asks for where User Account Control keeps the window's process
+// from the machine root: tovra.exe started with its switch does just the steps it names, shows no
+// window, and its exit code names the steps that failed (none here).
+class MachineStepsE2eTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        WriteString(HKEY_CURRENT_USER, kTypedUrls, L"url1", L"http://tovra.test/typed");
+        WriteString(HKEY_LOCAL_MACHINE, kTypedUrls, L"url1", L"http://tovra.test/typed-machine");
+        WriteString(HKEY_CURRENT_USER, kRun, L"Other Program", L"C:\\other\\other.exe");
+        WriteString(HKEY_LOCAL_MACHINE, kRun, L"Machine Program", L"C:\\other\\machine.exe");
+        WriteString(HKEY_CURRENT_USER, kIEMain, L"Start Page", L"sentinel");
+        WriteString(HKEY_LOCAL_MACHINE, kIEMain, L"Start Page", L"sentinel");
+    }
+    // The exit code, or -1 when it did not end by itself.
+    static int RunSteps(unsigned steps) {
+        std::wstring line = L"\"" + t::ModuleDir() + L"\\tovra.exe\" /machine-steps:" + std::to_wstring(steps);
+        PROCESS_INFORMATION pi{};
+        if (!StartProcess(nullptr, line, 0, nullptr, &pi)) {
+            ADD_FAILURE() << "cannot start tovra.exe (error " << GetLastError() << ")";
+            return -1;
+        }
+        App app = App::Attach(pi.dwProcessId);
+        DWORD code = static_cast<DWORD>(-1);
+        if (WaitForSingleObject(pi.hProcess, kWait) == WAIT_OBJECT_0) {
+            GetExitCodeProcess(pi.hProcess, &code);
+        } else {
+            ADD_FAILURE() << "the elevated instance did not end";
+            TerminateProcess(pi.hProcess, 1);
+        }
+        EXPECT_EQ(app.WaitWindow(L"Tovra Internet Security 1.0", 0), nullptr) << "it showed the main window";
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+        return static_cast<int>(code);
+    }
+    RegistryKeySnapshot snapshots_[7] = {
+        {HKEY_LOCAL_MACHINE, kIEMain}, {HKEY_CURRENT_USER, kIEMain}, {HKEY_LOCAL_MACHINE, kTypedUrls},
+        {HKEY_CURRENT_USER, kTypedUrls}, {HKEY_LOCAL_MACHINE, kRun},  {HKEY_CURRENT_USER, kRun},
+        {HKEY_LOCAL_MACHINE, kRun, KEY_WOW64_32KEY},
+    };
+};
+
+TEST_F(MachineStepsE2eTest, EachSwitchDoesJustItsSteps) {
+    // The browser defaults for all users only.
+    ASSERT_EQ(RunSteps(1), 0);
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kIEMainA, "Start Page"),
+              std::optional<std::string>("http://www.microsoft.com/isapi/redir.dll?prd={SUB_PRD}&clcid={SUB_CLSID}"
+                                         "&pver={SUB_PVER}&ar=home"));
+    EXPECT_EQ(ReadString(HKEY_CURRENT_USER, kIEMainA, "Start Page"), std::optional<std::string>("sentinel"));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kTypedUrls));
+
+    // The machine's typed addresses only.
+    ASSERT_EQ(RunSteps(2), 0);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kTypedUrls));
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, kTypedUrls));
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kRunA, "Machine Program"),
+              std::optional<std::string>("C:\\other\\machine.exe"));
+
+    // The machine's start-up programs, and the product's own entry back, quoted.
+    ASSERT_EQ(RunSteps(12), 0);
+    EXPECT_EQ(ValueNames(HKEY_LOCAL_MACHINE, kRun), std::vector<std::wstring>{L"Tovra Internet Security 1.0"});
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kRunA, "Tovra Internet Security 1.0"),
+              std::optional<std::string>("\"C:\\Program Files\\tovra\\tovra.exe\""));
+    EXPECT_EQ(ValueNames(HKEY_CURRENT_USER, kRun), std::vector<std::wstring>{L"Other Program"})
+        << "the user's start-up key is the window's process's to clean";
+}
+
+TEST_F(MachineStepsE2eTest, ASwitchThatNamesNoKnownStepStartsTheProgram) {
+    // Not a machine-steps instance: the program starts as ever (and is ended here).
+    std::wstring line = L"\"" + t::ModuleDir() + L"\\tovra.exe\" /machine-steps:99";
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(StartProcess(nullptr, line, 0, nullptr, &pi));
+    App app = App::Attach(pi.dwProcessId);
+    HWND main = app.WaitWindow(L"Tovra Internet Security 1.0", kWait);
+    EXPECT_NE(main, nullptr);
+    if (main) EXPECT_TRUE(ChooseMenu(app, main, L"&File/Exit"));
+    EXPECT_TRUE(app.WaitExit(kWait));
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kIEMainA, "Start Page"), std::optional<std::string>("sentinel"));
 }
 
 }  // namespace

@@ -11,6 +11,8 @@
 #include "main/washer/tests/washer_test_support.h"
 #include "main/washer/web_cache.h"
 #include "shared/message_box.h"
+#include "shared/win_handles.h"
+#include "tests/support/failing_registry.h"
 #include "tests/support/temp_dir.h"
 
 namespace tovra::washer::test {
@@ -125,9 +127,10 @@ protected:
                   std::optional<std::string>("MICROSO"));
     }
 
-    RegistryKeySnapshot snapshots_[6] = {
+    RegistryKeySnapshot snapshots_[7] = {
         {HKEY_LOCAL_MACHINE, kIEMain}, {HKEY_CURRENT_USER, kIEMain}, {HKEY_LOCAL_MACHINE, kTypedUrls},
         {HKEY_CURRENT_USER, kTypedUrls}, {HKEY_LOCAL_MACHINE, kRun},  {HKEY_CURRENT_USER, kRun},
+        {HKEY_LOCAL_MACHINE, kRun, KEY_WOW64_32KEY},
     };
     TempDir windowsTemp_{L"c:\\windows\\temp"};
     TempDir history_{SpecialFolderPath(CSIDL_HISTORY)};
@@ -161,7 +164,7 @@ TEST_F(WashingRunTest, YesAndYesWashesEverythingAndKeepsOnlyTheProductAtStartUp)
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kRun));
     EXPECT_EQ(ValueNames(HKEY_LOCAL_MACHINE, kRun), std::vector<std::wstring>{L"Tovra Internet Security 1.0"});
     EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kRunA, "Tovra Internet Security 1.0"),
-              std::optional<std::string>("C:\\Program Files\\tovra\\tovra.exe"));
+              std::optional<std::string>("\"C:\\Program Files\\tovra\\tovra.exe\""));
 
     // A second run ends in the same state.
     boxes.answer({IDYES, IDYES});
@@ -216,6 +219,204 @@ TEST_F(WashingRunTest, AStartUpKeyWithASubkeyStillLosesEveryValue) {
     EXPECT_EQ(ValueNames(HKEY_CURRENT_USER, sub), std::vector<std::wstring>{L"Kept"});  // not the washer's to delete
     EXPECT_EQ(ValueNames(HKEY_LOCAL_MACHINE, kRun), std::vector<std::wstring>{L"Tovra Internet Security 1.0"});
     RegDeleteKeyW(HKEY_CURRENT_USER, sub.c_str());
+}
+
+// 64-bit Windows starts the programs of both registry views' Run keys: both are cleaned, and the
+// product's own entry comes back in the view of its installer (this build's).
+TEST_F(WashingRunTest, StartUpCleaningCoversBothRegistryViews) {
+    tovra::UniqueKey run32;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kRun, 0, nullptr, 0, KEY_WRITE | KEY_WOW64_32KEY, nullptr,
+                              run32.put(), nullptr),
+              ERROR_SUCCESS);
+    const wchar_t data[] = L"C:\\other\\program32.exe";
+    ASSERT_EQ(RegSetValueExW(run32.get(), L"Program32", 0, REG_SZ, reinterpret_cast<const BYTE*>(data), sizeof data),
+              ERROR_SUCCESS);
+    run32.reset();
+    Washer washer(view_);
+    ScriptedMessageBoxes boxes({IDYES, IDYES});
+    washer.Run();
+    ExpectBoxes(boxes, {kAreYouSure, kStartUp, kFinished});
+    tovra::UniqueKey after;
+    bool left = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRun, 0, KEY_READ | KEY_WOW64_32KEY, after.put()) == ERROR_SUCCESS &&
+                RegQueryValueExW(after.get(), L"Program32", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    EXPECT_FALSE(left) << "the 32-bit view's start-up program is still there";
+    EXPECT_EQ(ValueNames(HKEY_LOCAL_MACHINE, kRun), std::vector<std::wstring>{L"Tovra Internet Security 1.0"});
+}
+
+// Each step that writes or deletes in the registry refused in turn: the run goes on, and its
+// closing message names the step instead of saying "Finished".
+TEST_F(WashingRunTest, EachRefusedRegistryStepIsNamedInsteadOfFinished) {
+    using tovra::test::FailingRegistry;
+    struct Case {
+        const char* name;
+        void (*arrange)(FailingRegistry&);
+        const wchar_t* line;
+    };
+    const Case cases[] = {
+        {"machine defaults", [](FailingRegistry& r) { r.FailWrite(HKEY_LOCAL_MACHINE, kIEMain, L"Custom_Key"); },
+         L"Internet Explorer default settings (all users)"},
+        {"user defaults", [](FailingRegistry& r) { r.FailWrite(HKEY_CURRENT_USER, kIEMain, L"Start Page"); },
+         L"Internet Explorer default settings (this user)"},
+        {"user typed addresses", [](FailingRegistry& r) { r.FailDelete(HKEY_CURRENT_USER, kTypedUrls); },
+         L"Typed addresses (this user)"},
+        {"machine typed addresses", [](FailingRegistry& r) { r.FailDelete(HKEY_LOCAL_MACHINE, kTypedUrls); },
+         L"Typed addresses (all users)"},
+        {"user start-up", [](FailingRegistry& r) { r.FailDelete(HKEY_CURRENT_USER, kRun); },
+         L"Programs that start with Windows (this user)"},
+        {"machine start-up, 32-bit view",
+         [](FailingRegistry& r) { r.FailDelete(HKEY_LOCAL_MACHINE, kRun, tovra::RegistryView::Bits32); },
+         L"Programs that start with Windows (all users)"},
+        {"own entry",
+         [](FailingRegistry& r) {
+             r.FailWrite(HKEY_LOCAL_MACHINE, L"software\\Microsoft\\Windows\\CurrentVersion\\Run",
+                         L"Tovra Internet Security 1.0");
+         },
+         L"Start-up entry of Tovra Internet Security 1.0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FailingRegistry registry;
+        c.arrange(registry);
+        Washer washer(view_, WasherSeams{nullptr, &registry});
+        ScriptedMessageBoxes boxes({IDYES, IDYES});
+        washer.Run();
+        ASSERT_EQ(boxes.calls().size(), 3u);
+        EXPECT_EQ(boxes.calls()[2].text, std::wstring(L"These steps could not be done:\r\n") + c.line);
+        EXPECT_EQ(boxes.calls()[2].title, L"End");
+        EXPECT_EQ(view_.status, L"Stopped");
+        EXPECT_TRUE(view_.buttonEnabled);
+        ExpectFilesSwept();  // the rest of the run went on
+    }
+    // Everything under the machine root refused: each machine step is named, in run order.
+    FailingRegistry registry;
+    registry.FailRoot(HKEY_LOCAL_MACHINE);
+    Washer washer(view_, WasherSeams{nullptr, &registry});
+    ScriptedMessageBoxes boxes({IDYES, IDYES});
+    washer.Run();
+    ASSERT_EQ(boxes.calls().size(), 3u);
+    EXPECT_EQ(boxes.calls()[2].text,
+              L"These steps could not be done:\r\nInternet Explorer default settings (all users)\r\n"
+              L"Typed addresses (all users)\r\nPrograms that start with Windows (all users)\r\n"
+              L"Start-up entry of Tovra Internet Security 1.0");
+}
+
+// Where User Account Control keeps the window's process from the machine root, the machine-wide
+// steps go to one elevated instance, asked for once at the end of the run.
+class FakeElevation : public Elevation {
+public:
+    explicit FakeElevation(bool grant) : grant_(grant) {}
+    bool Needed() override { return true; }
+    unsigned RunElevated(HWND owner, unsigned steps) override {
+        asked.push_back(steps);
+        owners.push_back(owner);
+        return grant_ ? DoMachineSteps(steps, tovra::SystemRegistry()) : steps;
+    }
+    std::vector<unsigned> asked;
+    std::vector<HWND> owners;
+
+private:
+    bool grant_;
+};
+
+TEST_F(WashingRunTest, WithoutElevationTheMachineStepsAreAskedForOnce) {
+    // The window's process may write only the user's root.
+    tovra::test::FailingRegistry userOnly;
+    userOnly.FailRoot(HKEY_LOCAL_MACHINE);
+    FakeElevation granted(true);
+    Washer washer(view_, WasherSeams{nullptr, &userOnly, &granted});
+    ScriptedMessageBoxes boxes({IDYES, IDYES});
+    washer.Run();
+    ExpectBoxes(boxes, {kAreYouSure, kStartUp, kFinished});
+    EXPECT_EQ(granted.asked, std::vector<unsigned>{kAllMachineSteps});
+    EXPECT_EQ(granted.owners, std::vector<HWND>{kOwner});
+    for (const auto& call : userOnly.calls) EXPECT_NE(call.root, HKEY_LOCAL_MACHINE) << "tried in the window's process";
+    ExpectSettingsWritten();
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kTypedUrls));
+    EXPECT_EQ(ValueNames(HKEY_LOCAL_MACHINE, kRun), std::vector<std::wstring>{L"Tovra Internet Security 1.0"});
+
+    // No at the start-up question: the elevated instance is not asked to clean the start-up keys.
+    FakeElevation again(true);
+    Washer second(view_, WasherSeams{nullptr, &userOnly, &again});
+    boxes.answer({IDYES, IDNO});
+    second.Run();
+    EXPECT_EQ(again.asked, std::vector<unsigned>{kMachineBrowserDefaults | kMachineTypedUrls});
+}
+
+TEST_F(WashingRunTest, RefusedElevationNamesTheStepsThatWereNotDone) {
+    FakeElevation refused(false);
+    Washer washer(view_, WasherSeams{nullptr, nullptr, &refused});
+    ScriptedMessageBoxes boxes({IDYES, IDYES});
+    washer.Run();
+    ASSERT_EQ(boxes.calls().size(), 3u);
+    EXPECT_EQ(boxes.calls()[2].text,
+              L"These steps could not be done:\r\nInternet Explorer default settings (all users)\r\n"
+              L"Typed addresses (all users)\r\nPrograms that start with Windows (all users)\r\n"
+              L"Start-up entry of Tovra Internet Security 1.0");
+    // The machine root is as it was; the user's steps were done.
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, "software\\Microsoft\\Internet Explorer\\Main", "Custom_Key"),
+              std::optional<std::string>("sentinel"));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kTypedUrls));
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kRunA, "Tovra Internet Security 1.0"),
+              std::optional<std::string>("C:\\old\\tovra.exe"));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kTypedUrls));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kRun));
+    ExpectFilesSwept();
+}
+
+TEST_F(WashingRunTest, IEDefaultNamesWhatItCouldNotWrite) {
+    const Box kDefaults{L"Are you sure you want to change to Internet Explorer Default Settings", L"Default Settings",
+                        MB_YESNO};
+    {
+        // All written: nothing is shown after the question.
+        Washer washer(view_);
+        ScriptedMessageBoxes boxes({IDYES});
+        washer.IEDefault();
+        ExpectBoxes(boxes, {kDefaults});
+        ExpectSettingsWritten();
+    }
+    {
+        FakeElevation refused(false);
+        Washer washer(view_, WasherSeams{nullptr, nullptr, &refused});
+        WriteString(HKEY_LOCAL_MACHINE, kIEMain, L"Custom_Key", L"sentinel");
+        ScriptedMessageBoxes boxes({IDYES});
+        washer.IEDefault();
+        EXPECT_EQ(refused.asked, std::vector<unsigned>{kMachineBrowserDefaults});
+        ExpectBoxes(boxes, {kDefaults, {L"These steps could not be done:\r\nInternet Explorer default settings (all users)",
+                                        L"Default Settings", MB_OK}});
+        EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, "software\\Microsoft\\Internet Explorer\\Main", "Custom_Key"),
+                  std::optional<std::string>("sentinel"));
+    }
+    {
+        tovra::test::FailingRegistry registry;
+        registry.FailRoot(HKEY_CURRENT_USER);
+        Washer washer(view_, WasherSeams{nullptr, &registry});
+        ScriptedMessageBoxes boxes({IDYES});
+        washer.IEDefault();
+        ExpectBoxes(boxes, {kDefaults, {L"These steps could not be done:\r\nInternet Explorer default settings (this user)",
+                                        L"Default Settings", MB_OK}});
+    }
+}
+
+TEST(MachineStepsTest, TheSwitchNamesExactlyTheSteps) {
+    EXPECT_EQ(MachineStepsSwitch(kAllMachineSteps), L"/machine-steps:15");
+    struct Case {
+        const wchar_t* line;
+        std::optional<unsigned> steps;
+    };
+    const Case cases[] = {
+        {L"", std::nullopt},
+        {L"/machine-steps:1", 1u},
+        {L"\"C:\\Program Files\\tovra\\tovra.exe\" /machine-steps:15", 15u},
+        {L"/machine-steps:12 ", 12u},
+        {L"/machine-steps:0", std::nullopt},
+        {L"/machine-steps:16", std::nullopt},
+        {L"/machine-steps:", std::nullopt},
+        {L"/machine-steps:3x", std::nullopt},
+        {L"/other", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ParseMachineStepsSwitch(c.line), c.steps) << testing::PrintToString(std::wstring(c.line));
+    }
 }
 
 // A window event that arrives while the sweep lets events run.

@@ -1,5 +1,7 @@
 #include "main/washer/tests/washer_test_support.h"
 
+#include "shared/registry.h"
+
 #include <gtest/gtest.h>
 #include <wininet.h>
 
@@ -8,9 +10,10 @@
 
 namespace tovra::washer::test {
 
-RegistryKeySnapshot::RegistryKeySnapshot(HKEY root, std::wstring path) : root_(root), path_(std::move(path)) {
+RegistryKeySnapshot::RegistryKeySnapshot(HKEY root, std::wstring path, REGSAM view)
+    : root_(root), path_(std::move(path)), view_(view) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(root_, path_.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+    if (RegOpenKeyExW(root_, path_.c_str(), 0, KEY_READ | view_, &key) != ERROR_SUCCESS) return;
     existed_ = true;
     for (DWORD i = 0;; ++i) {
         wchar_t name[16384];
@@ -30,21 +33,13 @@ RegistryKeySnapshot::~RegistryKeySnapshot() { Restore(); }
 
 void RegistryKeySnapshot::Restore() const {
     if (!existed_) {
-        HKEY key = nullptr;
-        if (RegOpenKeyExW(root_, path_.c_str(), 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
-            for (;;) {
-                wchar_t name[16384];
-                DWORD length = static_cast<DWORD>(std::size(name));
-                if (RegEnumValueW(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-                if (RegDeleteValueW(key, name) != ERROR_SUCCESS) break;
-            }
-            RegCloseKey(key);
-            RegDeleteKeyW(root_, path_.c_str());
-        }
+        tovra::SystemRegistry().DeleteKey(
+            root_, path_, view_ == KEY_WOW64_32KEY ? tovra::RegistryView::Bits32 : tovra::RegistryView::Native);
         return;
     }
     HKEY key = nullptr;
-    if (RegCreateKeyExW(root_, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+    if (RegCreateKeyExW(root_, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view_, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS) {
         ADD_FAILURE() << "cannot restore a registry key";
         return;
     }

@@ -9,10 +9,11 @@
 namespace tovra::washer::test {
 
 // Remembers the values of one key; Restore() puts them back (and removes the key again if it
-// did not exist). Subkeys are left alone.
+// did not exist). Subkeys are left alone. `view` is 0 for the native registry view or
+// KEY_WOW64_32KEY for the 32-bit programs' one.
 class RegistryKeySnapshot {
 public:
-    RegistryKeySnapshot(HKEY root, std::wstring path);
+    RegistryKeySnapshot(HKEY root, std::wstring path, REGSAM view = 0);
     ~RegistryKeySnapshot();  // restores
     RegistryKeySnapshot(const RegistryKeySnapshot&) = delete;
     RegistryKeySnapshot& operator=(const RegistryKeySnapshot&) = delete;
@@ -26,6 +27,7 @@ private:
     };
     HKEY root_;
     std::wstring path_;
+    REGSAM view_ = 0;
     bool existed_ = false;
     std::vector<Value> values_;
 };
