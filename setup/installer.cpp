@@ -1,6 +1,7 @@
 #include "setup/installer.h"
 
 #include "setup/install_layout.h"
+#include "setup/shortcut.h"
 #include "shared/file_system.h"
 #include "shared/message_box.h"
 #include "shared/registry.h"
@@ -161,6 +162,11 @@ Outcome Installer::Install(HWND owner) {
     for (const FileCopy& copy : layout_.InstallCopies()) {
         const std::wstring source = fs::JoinPath(medium_, copy.source);
         bool copied = TryCopyFile(source, copy.destination);
+        // A shortcut named the classic product folder; the programs may have gone elsewhere.
+        if (copied && index >= InstallLayout::kProgramFileCount &&
+            !fs::SamePath(layout_.ProgramFolder(), suite::ClassicFolders().programFiles + L"\\" + suite::kProductFolderName)) {
+            PointShortcutInto(copy.destination, layout_.ProgramFolder());
+        }
         if (!copied) {
             if (index < InstallLayout::kProgramFileCount) {
                 outcome.files.push_back(copy.source);

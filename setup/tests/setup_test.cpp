@@ -3,6 +3,8 @@
 // given through the version seam.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <shlobj.h>
+#include <objbase.h>
 
 #include <algorithm>
 #include <functional>
@@ -21,6 +23,7 @@
 #include "shared/message_box.h"
 #include "shared/registry.h"
 #include "shared/suite.h"
+#include "shared/win_handles.h"
 #include "tests/support/failing_registry.h"
 #include "tests/support/temp_dir.h"
 
@@ -818,6 +821,49 @@ TEST_F(UninstallTest, EachValueThatCannotBeEmptiedIsNamed) {
         EXPECT_FALSE(t::PathExists(kProgram));
         Install(VER_PLATFORM_WIN32_NT);  // for the next value
     }
+}
+
+// The medium's shortcuts name "C:\\Program Files\\tovra"; where the system's Program Files folder
+// is another (a 32-bit installer on 64-bit Windows, a localized Windows), the copies name the
+// installed files instead.
+TEST_F(InstallTest, ShortcutsFollowTheProgramsIntoAnotherProgramFilesFolder) {
+    MakeFamilyFolders(VER_PLATFORM_WIN32_NT);
+    const std::wstring programFiles = L"C:\\Tovra Test Program Files (x86)";
+    tovra::suite::SystemFolders folders = kClassic;
+    folders.programFiles = programFiles;
+    ASSERT_TRUE(CreateDirectoryW(programFiles.c_str(), nullptr));  // the system's own folder
+    Medium medium;
+    const std::wstring dist = t::ModuleDir() + L"\\..\\dist\\";
+    for (const wchar_t* lnk : kShortcuts) {
+        ASSERT_TRUE(CopyFileW((dist + lnk).c_str(), (medium.path() + L"\\" + lnk).c_str(), FALSE)) << Narrow(lnk);
+    }
+    Installer installer(medium.path(), Platform(VER_PLATFORM_WIN32_NT), folders);
+    ScriptedMessageBoxes boxes;
+    EXPECT_TRUE(installer.Install(nullptr).empty());
+
+    tovra::ComScope com;
+    const struct {
+        const wchar_t* link;
+        const wchar_t* target;
+    } cases[] = {{L"Tovra Internet Security.lnk", L"tovra.exe"}, {L"About Tovra IS.lnk", L"readme.htm"}};
+    for (const auto& c : cases) {
+        for (const std::wstring& folder : {std::wstring(kStartNT), std::wstring(kDesktopNT)}) {
+            SCOPED_TRACE(Narrow(folder + L"\\" + c.link));
+            tovra::ComPtr<IShellLinkW> link;
+            ASSERT_EQ(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                       link.put_void()),
+                      S_OK);
+            auto file = link.As<IPersistFile>(IID_IPersistFile);
+            ASSERT_TRUE(file);
+            ASSERT_EQ(file->Load((folder + L"\\" + c.link).c_str(), STGM_READ), S_OK);
+            wchar_t path[MAX_PATH] = {}, dir[MAX_PATH] = {};
+            ASSERT_EQ(link->GetPath(path, MAX_PATH, nullptr, SLGP_RAWPATH), S_OK);
+            EXPECT_EQ(_wcsicmp(path, (programFiles + L"\\tovra\\" + c.target).c_str()), 0) << Narrow(path);
+            ASSERT_EQ(link->GetWorkingDirectory(dir, MAX_PATH), S_OK);
+            EXPECT_EQ(_wcsicmp(dir, (programFiles + L"\\tovra").c_str()), 0) << Narrow(dir);
+        }
+    }
+    t::RemoveTree(programFiles);
 }
 
 // ---- The system's own folders -----------------------------------------------------------------------

@@ -104,3 +104,64 @@ INSTANTIATE_TEST_SUITE_P(NewerAndXp, CompatTest, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "XpPath" : "NewerPath"; });
 
 }  // namespace
+
+namespace {
+
+std::wstring ModulePath(HMODULE m) {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(m, path, MAX_PATH);
+    return path;
+}
+
+std::wstring SystemFolder() {
+    wchar_t path[MAX_PATH] = {};
+    GetSystemDirectoryW(path, MAX_PATH);
+    return path;
+}
+
+// A DLL planted in the current folder (a downloads folder, say) must not stand in for a system
+// one: the suite loads its DLLs by full path, and the current folder leaves the search.
+TEST(CompatDllSearch, SystemLibrariesComeFromTheSystemFolderAndThePlantedOneIsNotFound) {
+    for (const wchar_t* name : {L"atl.dll", L"wininet.dll"}) {
+        tovra::UniqueModule m(LoadSystemLibrary(name));
+        ASSERT_TRUE(m) << testing::PrintToString(std::wstring(name));
+        std::wstring path = ModulePath(m.get());
+        EXPECT_EQ(_wcsnicmp(path.c_str(), SystemFolder().c_str(), SystemFolder().size()), 0)
+            << testing::PrintToString(path);
+    }
+
+    tovra::test::TempDir downloads;
+    const std::wstring planted = downloads / L"tovra_planted.dll";
+    ASSERT_TRUE(CopyFileW((SystemFolder() + L"\\version.dll").c_str(), planted.c_str(), FALSE));
+    wchar_t before[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, before);
+    ASSERT_TRUE(SetCurrentDirectoryW(downloads.path().c_str()));
+    {
+        tovra::UniqueModule found(LoadLibraryW(L"tovra_planted.dll"));
+        EXPECT_TRUE(found) << "the fixture does not show the current folder in the search";
+    }
+    HardenDllSearch();
+    tovra::UniqueModule after(LoadLibraryW(L"tovra_planted.dll"));
+    EXPECT_FALSE(after) << "a DLL of the current folder was loaded after the search was hardened";
+    tovra::UniqueModule system(LoadLibraryW(L"version.dll"));
+    EXPECT_TRUE(system) << "the system folder left the search";
+    SetCurrentDirectoryW(before);
+}
+
+TEST(CompatSystem, A64BitProgramNeedsNoRedirectionTurnedOff) {
+    // This test build is 64-bit: Windows (and Wine) give it the real System32 as it is.
+    EXPECT_TRUE(Is64BitWindows());
+    EXPECT_FALSE(IsWow64());
+    wchar_t before[MAX_PATH] = {};
+    GetSystemDirectoryW(before, MAX_PATH);
+    FileSystemRedirectionOff off;
+    EXPECT_FALSE(off.active());
+    {
+        FileSystemRedirectionOff::Restored forTheWindow(&off);
+        EXPECT_FALSE(off.active());
+    }
+    EXPECT_FALSE(off.active());
+    EXPECT_TRUE(tovra::test::PathExists(std::wstring(before) + L"\\kernel32.dll"));
+}
+
+}  // namespace
