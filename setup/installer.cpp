@@ -1,5 +1,7 @@
 #include "setup/installer.h"
 
+#include <cstring>
+
 #include "setup/install_layout.h"
 #include "shared/file_system.h"
 #include "shared/message_box.h"
@@ -57,6 +59,10 @@ bool InUse(const std::wstring& path, DWORD error) {
     return attrs != INVALID_FILE_ATTRIBUTES && !(attrs & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY));
 }
 
+// The installed main program and the name its firewall exception goes by.
+std::wstring InstalledMainProgram() { return fs::JoinPath(kProgramFolder, suite::kMainProgramName); }
+std::wstring FirewallExceptionName() { return std::wstring(kProductName, kProductName + strlen(kProductName)); }
+
 bool ScheduleRemovalAtRestart(const std::wstring& path) {
     return MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
 }
@@ -90,8 +96,11 @@ std::wstring InstallerFolder() {
     return path.empty() ? L"." : ParentOf(path);
 }
 
-Installer::Installer(std::wstring mediumFolder, VersionQuery version)
-    : medium_(WithoutTrailingSlash(std::move(mediumFolder))), version_(std::move(version)) {}
+Installer::Installer(std::wstring mediumFolder, VersionQuery version, FirewallExceptions* firewall)
+    : medium_(WithoutTrailingSlash(std::move(mediumFolder))),
+      version_(std::move(version)),
+      systemFirewall_(firewall ? nullptr : std::make_unique<WindowsFirewall>()),
+      firewall_(firewall ? firewall : systemFirewall_.get()) {}
 
 DWORD Installer::AskPlatform(HWND owner) {
     OSVERSIONINFOA info{};
@@ -130,16 +139,22 @@ std::vector<std::wstring> Installer::Install(HWND owner) {
     }
 
     if (!Exists(kOcxDestination)) TryCopyFile(fs::JoinPath(medium_, kOcxSource), kOcxDestination);
+
+    // After the copies, so the firewall is told about a program that is there.
+    firewallResult_ = firewall_->Allow(InstalledMainProgram(), FirewallExceptionName());
     return notCopied;
 }
 
 void Installer::ReportInstall(HWND owner, const std::vector<std::wstring>& notCopied) {
-    if (notCopied.empty()) {
+    if (notCopied.empty() && !firewallResult_.refused()) {
         ShowMessageBox(owner, kInstalledText, kInstalledTitle, MB_OK);
         return;
     }
-    std::wstring text = kIncompleteText;
+    std::wstring text = notCopied.empty() ? kIncompleteLeadText : kIncompleteText;
     for (const std::wstring& name : notCopied) text += L"\n" + name;
+    if (firewallResult_.refused()) {
+        text += L"\n" + std::wstring(kFirewallRefusedText) + L"\n" + firewallResult_.Describe();
+    }
     ShowMessageBox(owner, text, kErrorTitle, MB_OK);
 }
 
@@ -149,6 +164,8 @@ bool Installer::ConfirmUninstall(HWND owner) {
 
 void Installer::Uninstall(HWND owner) {
     scheduled_.clear();
+    // While tovra.exe is still there: the firewall may want to find the program it is told of.
+    firewallResult_ = firewall_->Remove(InstalledMainProgram(), FirewallExceptionName());
     for (const RegistryValue& v : UninstallValues()) SaveSetting(v.key, v.name, v.data);
 
     for (const wchar_t* file : UninstallFiles()) {
