@@ -119,11 +119,13 @@ std::wstring InstallerFolder() {
 }
 
 Installer::Installer(std::wstring mediumFolder, VersionQuery version, const suite::SystemFolders& folders,
-                     Registry& registry)
+                     Registry& registry, FirewallExceptions* firewall)
     : medium_(WithoutTrailingSlash(std::move(mediumFolder))),
       version_(std::move(version)),
       layout_(folders),
-      registry_(registry) {}
+      registry_(registry),
+      systemFirewall_(firewall ? nullptr : std::make_unique<WindowsFirewall>()),
+      firewall_(firewall ? firewall : systemFirewall_.get()) {}
 
 DWORD Installer::AskPlatform(HWND owner) {
     OSVERSIONINFOA info{};
@@ -178,6 +180,11 @@ Outcome Installer::Install(HWND owner) {
     }
 
     if (!Exists(kOcxDestination)) TryCopyFile(fs::JoinPath(medium_, kOcxSource), kOcxDestination);
+
+    // After the copies, so the firewall is told about a program that is there. Where there is
+    // no firewall (XP before SP2), there is nothing to tell.
+    firewallResult_ = firewall_->Allow(fs::JoinPath(layout_.ProgramFolder(), suite::kMainProgramName), kProductName);
+    if (firewallResult_.refused()) outcome.other.push_back(kFirewallRefusedText + firewallResult_.Describe());
     return outcome;
 }
 
@@ -199,6 +206,9 @@ bool Installer::ConfirmUninstall(HWND owner) {
 Outcome Installer::Uninstall(HWND owner) {
     scheduled_.clear();
     uninstalled_ = {};
+    // While tovra.exe is still there: the firewall may want to find the program it is told of.
+    firewallResult_ = firewall_->Remove(fs::JoinPath(layout_.ProgramFolder(), suite::kMainProgramName), kProductName);
+    if (firewallResult_.refused()) uninstalled_.other.push_back(kFirewallKeptText + firewallResult_.Describe());
     for (const RegistryValue& v : layout_.UninstallValues()) {
         if (!SaveSetting(v.key, v.name, v.data, registry_)) uninstalled_.values.push_back(ValueName(v));
     }

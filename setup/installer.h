@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include <memory>
+
+#include "setup/firewall_exception.h"
 #include "setup/install_layout.h"
 #include "shared/registry.h"
 
@@ -28,6 +31,11 @@ inline constexpr wchar_t kInstalledText[] = L"Installation Completed";
 inline constexpr wchar_t kInstalledTitle[] = L"Finished";
 inline constexpr wchar_t kIncompleteText[] = L"Installation incomplete.";
 inline constexpr wchar_t kUninstallIncompleteText[] = L"Uninstallation incomplete.";
+// A firewall that refused the exception, named with what it said.
+inline constexpr wchar_t kFirewallRefusedText[] =
+    L"Windows Firewall did not let tovra.exe accept connections from other computers: ";
+inline constexpr wchar_t kFirewallKeptText[] =
+    L"Windows Firewall kept the exception that let tovra.exe accept connections: ";
 inline constexpr wchar_t kConfirmText[] = L"To Uninstall This Software you need Administrative power, Continue...";
 inline constexpr wchar_t kConfirmTitle[] = L"Warning: ";
 inline constexpr wchar_t kUninstalledText[] = L"Uninstallation completed";
@@ -43,13 +51,15 @@ struct Outcome {
 
 class Installer {
 public:
-    // `folders`: the NT family's system folders, the system's own unless a test gives others.
+    // `folders`: the NT family's system folders, the system's own unless a test gives others;
+    // without a firewall given, the system's Windows Firewall.
     explicit Installer(std::wstring mediumFolder, VersionQuery version = QueryWindowsVersion,
                        const suite::SystemFolders& folders = suite::Folders(),
-                       Registry& registry = SystemRegistry());
+                       Registry& registry = SystemRegistry(), FirewallExceptions* firewall = nullptr);
 
     // Writes the registry values, asks for the Windows family, makes its folders, copies the
-    // files and the Winsock control if it is missing. Returns what failed: the program files
+    // files and the Winsock control if it is missing, then lets the installed tovra.exe through
+    // the firewall (where there is one). Returns what failed: the program files
     // (copies 1 to 6) and the family's shortcuts that could not be copied, and the registry
     // values that could not be written. A file the medium lacks and the other family's folders
     // are no failure of a shortcut copy.
@@ -59,7 +69,8 @@ public:
 
     // The Yes/No warning; true only for Yes.
     bool ConfirmUninstall(HWND owner);
-    // Empties the registry values, deletes the files, removes the empty folders. Files in use
+    // Takes the firewall exception back (while tovra.exe is still there), empties the registry
+    // values, deletes the files, removes the empty folders. Files in use
     // (the running installer) and a program folder left holding only them go at the next restart.
     // Returns the values that could not be emptied and the files that are there still, neither
     // missing nor waiting for the restart.
@@ -68,6 +79,8 @@ public:
     void ReportUninstall(HWND owner);
 
     const InstallLayout& layout() const { return layout_; }
+    // What the firewall answered the last installation or uninstallation.
+    const FirewallChange& FirewallResult() const { return firewallResult_; }
 
     // What the last uninstallation left for the next restart, in the order it was scheduled.
     const std::vector<std::wstring>& ScheduledForRestart() const { return scheduled_; }
@@ -79,6 +92,9 @@ private:
     VersionQuery version_;
     InstallLayout layout_;
     Registry& registry_;
+    std::unique_ptr<FirewallExceptions> systemFirewall_;  // only when none was given
+    FirewallExceptions* firewall_;
+    FirewallChange firewallResult_;
     std::vector<std::wstring> scheduled_;
     Outcome uninstalled_;
 };
