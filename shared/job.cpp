@@ -1,5 +1,6 @@
 #include "shared/job.h"
 
+#include <atomic>
 #include <utility>
 
 namespace tovra::jobs {
@@ -26,6 +27,9 @@ struct Job::Shared {
     std::deque<std::function<void()>> tasks;
     bool posted = false;    // a message is on its way to the owner
     bool finished = false;  // the work has returned (its last task is queued)
+    // The cancel as a flag too: the work asks at every step, and an event's state is a call
+    // into the system (under Wine a round trip to its server).
+    std::atomic<bool> cancelled{false};
 };
 
 namespace {
@@ -43,60 +47,43 @@ private:
 
 }  // namespace
 
-bool JobContext::Cancelled() const { return WaitForSingleObject(job_.shared_->cancel, 0) == WAIT_OBJECT_0; }
+bool JobContext::Cancelled() const { return job_.shared_->cancelled.load(std::memory_order_relaxed); }
 
 bool JobContext::WaitCancelled(DWORD ms) const { return WaitForSingleObject(job_.shared_->cancel, ms) == WAIT_OBJECT_0; }
 
 void JobContext::Post(std::function<void()> show) { job_.Enqueue(std::move(show)); }
 
-bool JobContext::Ask(const std::function<void()>& ask) {
-    if (Cancelled()) return false;
-    // One question: queued, being asked, or over (answered or dropped). Its state changes under
-    // the job's lock, so that a cancelled work never returns while the window thread is inside
-    // `ask` (which may write into the work's own variables).
+std::optional<int> JobContext::Ask(std::function<int()> ask) {
+    if (Cancelled()) return std::nullopt;
+    // One question, shared by the work and its task: the task owns its copy of `ask`, so a work
+    // that is cancelled while the question is on the screen may return at once.
     struct Question {
-        HANDLE over = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        enum { Queued, Asking, Over } state = Queued;
-        bool asked = false;
+        HANDLE answered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        std::optional<int> answer;  // under the job's lock
         ~Question() {
-            if (over) CloseHandle(over);
+            if (answered) CloseHandle(answered);
         }
     };
     auto question = std::make_shared<Question>();
-    if (!question->over) return false;
+    if (!question->answered) return std::nullopt;
     std::shared_ptr<Job::Shared> shared = job_.shared_;
-    job_.Enqueue([question, shared, &ask] {
+    job_.Enqueue([question, shared, ask = std::move(ask)] {
+        // Cancelled before its turn: never asked.
+        if (WaitForSingleObject(shared->cancel, 0) == WAIT_OBJECT_0) return;
+        int answer = ask();
         {
             Lock lock(shared->lock);
-            if (question->state != Question::Queued) return;
-            if (WaitForSingleObject(shared->cancel, 0) == WAIT_OBJECT_0) {
-                question->state = Question::Over;
-                SetEvent(question->over);
-                return;
-            }
-            question->state = Question::Asking;
+            question->answer = answer;
         }
-        ask();
-        Lock lock(shared->lock);
-        question->asked = true;
-        question->state = Question::Over;
-        SetEvent(question->over);
+        SetEvent(question->answered);
     });
-    HANDLE waits[] = {question->over, shared->cancel};
-    WaitForMultipleObjects(2, waits, FALSE, INFINITE);
-    {
-        Lock lock(shared->lock);
-        if (question->state == Question::Over) return question->asked;
-        if (question->state == Question::Queued) {
-            question->state = Question::Over;  // cancelled before it was asked: it never will be
-            return false;
-        }
-    }
-    // Cancelled while the question is on the screen: its answer comes back with the box.
-    WaitForSingleObject(question->over, INFINITE);
+    HANDLE waits[] = {question->answered, shared->cancel};
+    if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) return std::nullopt;
     Lock lock(shared->lock);
-    return question->asked;
+    return question->answer;
 }
+
+HANDLE JobContext::CancelEvent() const { return job_.shared_->cancel; }
 
 Job::Job(HWND owner, UINT message) : owner_(owner), message_(message), shared_(std::make_shared<Shared>()) {}
 
@@ -131,6 +118,7 @@ DWORD WINAPI Job::ThreadMain(void* param) {
 bool Job::Start(Work work, std::function<void()> done) {
     if (running_ || thread_) return false;
     ResetEvent(shared_->cancel);
+    shared_->cancelled = false;
     {
         Lock lock(shared_->lock);
         shared_->tasks.clear();
@@ -150,6 +138,7 @@ bool Job::Start(Work work, std::function<void()> done) {
 }
 
 void Job::Cancel() {
+    shared_->cancelled = true;
     if (shared_->cancel) SetEvent(shared_->cancel);
 }
 

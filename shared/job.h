@@ -11,6 +11,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace tovra::jobs {
 
@@ -23,11 +24,15 @@ public:
     bool Cancelled() const;
     // Runs `show` on the window thread, in order with every other task; does not wait.
     void Post(std::function<void()> show);
-    // Runs `ask` on the window thread and waits for it (a message box, say). False when the job
-    // was cancelled before it ran; then it is not run at all.
-    bool Ask(const std::function<void()>& ask);
+    // Runs `ask` on the window thread and waits for its answer (a message box's, say). Nothing
+    // when the job is cancelled first: then the work goes on at once, and `ask` is not run if its
+    // turn has not come. `ask` is kept by the task, so it must not refer to the work's own
+    // variables.
+    std::optional<int> Ask(std::function<int()> ask);
     // Waits up to `ms` for the job to be cancelled: true when it was (a sleep that Exit ends).
     bool WaitCancelled(DWORD ms) const;
+    // Signalled once the job is cancelled, for the work's own waits (a process it started).
+    HANDLE CancelEvent() const;
 
 private:
     friend class Job;
@@ -55,7 +60,6 @@ public:
     // its `done` still runs.
     void Cancel();
     // Cancels and waits until the thread has ended; the tasks left are dropped, `done` included.
-    // Not from inside a question the work is asking (the work waits for its answer).
     void Stop();
     // True from Start until `done` has run (or the job was stopped).
     bool Running() const { return running_; }

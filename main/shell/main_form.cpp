@@ -90,7 +90,7 @@ MainForm::MainForm(Seams seams)
       endProgram_(std::move(seams.endProgram)),
       createWatcher_(std::move(seams.createWatcher)),
       tray_(std::move(seams.trayNotify)),
-      washer_(*this) {}
+      washer_(*this, washer::WasherSeams{}, kWasherJobMessage) {}
 
 MainForm::~MainForm() {
     ended_ = true;  // a form released by its owner ends nothing
@@ -251,6 +251,9 @@ void MainForm::EndProgram() {
     // The icon goes first, so none is left behind however the process ends.
     if (hwnd()) tray_.RemoveIcon(hwnd());
     ended_ = true;
+    // A washing run ends at its next file: nothing more is deleted, and no thread is cut off
+    // in the middle of a call while the process ends.
+    washer_.Stop();
     if (endProgram_) endProgram_();
     else ExitProcess(0);
 }
@@ -298,6 +301,11 @@ void MainForm::StartWatcher() {
 bool MainForm::OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) {
     if (msg == kStartWatcherMessage) {
         StartWatcher();
+        *result = 0;
+        return true;
+    }
+    if (msg == kWasherJobMessage) {
+        washer_.RunTasks();
         *result = 0;
         return true;
     }

@@ -63,6 +63,7 @@ enum AboutControl : int {
 // Window messages of frmMain.
 constexpr UINT kSocketMessage = WM_APP + 1;  // the port watch's socket notices
 constexpr UINT kStartWatcherMessage = WM_APP + 2;  // posted by the load: create the browser watcher
+constexpr UINT kWasherJobMessage = WM_APP + 3;     // the washing run has something to show
 constexpr UINT kTrayCallbackMessage = WM_MOUSEMOVE;  // the tray icon reports mouse activity so
 
 // Window titles.

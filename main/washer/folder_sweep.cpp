@@ -4,7 +4,6 @@
 
 #include <cwctype>
 
-#include "shared/forms.h"
 
 namespace tovra::washer {
 namespace {
@@ -155,7 +154,6 @@ void FileList::Refresh() {
 // ---- FolderSweep ------------------------------------------------------------------------------
 
 FolderSweep::FolderSweep(std::function<void(const std::wstring&)> label1) : label1_(std::move(label1)) {
-    doEvents = [] { return forms::DoEvents(); };
     dirList.onChange = [this] { dirList_Change(); };
 }
 
@@ -184,15 +182,18 @@ void FolderSweep::Find() {
 }
 
 // Depth first: the subfolders of a folder from the last (by name) to the first, each whole tree
-// before the next, and a folder's own files after all of its subfolders. One pass of window
-// events at every folder level.
+// before the next, and a folder's own files after all of its subfolders. The stop is asked at
+// every folder level and before every file.
 void FolderSweep::SweepFolder() {
     fs::Folder top = WalkableCopy(*dirList.Listing());
     fs::WalkOptions options = ListOptions();
     options.lastFirst = true;
-    options.stopped = [this] { return stopped_; };
+    options.stopped = [this] {
+        if (!stopped_ && cancelled && cancelled()) stopped_ = true;
+        return stopped_;
+    };
     options.enter = [this](const fs::Folder&, int) {
-        if (doEvents && !doEvents()) stopped_ = true;
+        if ((keepGoing && !keepGoing()) || (cancelled && cancelled())) stopped_ = true;
         return !stopped_;
     };
     fs::ListedFileDeleter deleter;
@@ -207,7 +208,11 @@ void FolderSweep::DeleteFiles(fs::ListedFileDeleter& deleter, const fs::Folder& 
     }
     // A read-only file is left, as Windows leaves it (Wine as root would delete it); it is shown all the same.
     deleter.Delete(
-        folder, matching, [this] { return !stopped_; },
+        folder, matching,
+        [this] {
+            if (!stopped_ && cancelled && cancelled()) stopped_ = true;
+            return !stopped_;
+        },
         [this, &folder](const fs::Entry& file, bool) { SetLabel1(folder.PathOf(file)); });
 }
 

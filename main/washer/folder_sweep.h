@@ -89,10 +89,14 @@ public:
 
     // The last path shown in Label1 (empty until a file has been met).
     const std::wstring& Label1() const { return label1Text_; }
-    // Lets window events run at every folder level; false stops the walk (the program is ending).
-    std::function<bool()> doEvents;
-    // True once doEvents has asked the walk to stop; later sweeps do nothing.
+    // Asked at every folder level; false stops the walk (the program is ending).
+    std::function<bool()> keepGoing;
+    // Asked before every file too: true stops the walk at once (the run was cancelled).
+    std::function<bool()> cancelled;
+    // True once keepGoing or cancelled has stopped the walk; later sweeps do nothing.
     bool Stopped() const { return stopped_; }
+    // Where Label1's paths go from now on (the run's thread hands them to the window).
+    void SetLabel1Sink(std::function<void(const std::wstring&)> label1) { label1_ = std::move(label1); }
 
 private:
     void SweepFolder();

@@ -59,7 +59,7 @@ std::optional<unsigned> ParseMachineStepsSwitch(const std::wstring& commandLine)
 
 bool ElevatedInstance::Needed() { return compat::RunsUnelevated(); }
 
-unsigned ElevatedInstance::RunElevated(HWND owner, unsigned steps) {
+unsigned ElevatedInstance::RunElevated(HWND owner, unsigned steps, HANDLE cancel) {
     const std::wstring program = fs::OwnPath();
     const std::wstring parameters = MachineStepsSwitch(steps);
     SHELLEXECUTEINFOW info{};
@@ -74,9 +74,10 @@ unsigned ElevatedInstance::RunElevated(HWND owner, unsigned steps) {
     if (program.empty() || !ShellExecuteExW(&info) || !info.hProcess) return steps;
     UniqueHandle process(info.hProcess);
     DWORD code = 0;
-    if (WaitForSingleObject(process.get(), kElevatedWaitMs) != WAIT_OBJECT_0 ||
+    HANDLE waits[] = {process.get(), cancel};
+    if (WaitForMultipleObjects(cancel ? 2 : 1, waits, FALSE, kElevatedWaitMs) != WAIT_OBJECT_0 ||
         !GetExitCodeProcess(process.get(), &code)) {
-        return steps;
+        return steps;  // the program is ending, or the instance hangs: nothing can be vouched for
     }
     // Anything but a set of our steps (a crash's status, say) means nothing can be vouched for.
     return (code & ~kAllMachineSteps) ? steps : (code & steps);

@@ -36,16 +36,17 @@ public:
     // True where the steps need another, elevated instance: Vista on, with a token that is not
     // elevated. False on XP and for an elevated process: the steps are done in place.
     virtual bool Needed() = 0;
-    // Does the steps elevated and waits for them: the steps that were not done, all of them when
-    // the user refuses the elevation or the instance cannot be started.
-    virtual unsigned RunElevated(HWND owner, unsigned steps) = 0;
+    // Does the steps elevated and waits for them, or until `cancel` (may be null) is signalled:
+    // the steps that were not done, all of them when the user refuses the elevation or the
+    // instance cannot be started.
+    virtual unsigned RunElevated(HWND owner, unsigned steps, HANDLE cancel) = 0;
 };
 
 // The system's: the program itself, started with the "runas" verb and the switch.
 class ElevatedInstance final : public Elevation {
 public:
     bool Needed() override;
-    unsigned RunElevated(HWND owner, unsigned steps) override;
+    unsigned RunElevated(HWND owner, unsigned steps, HANDLE cancel) override;
 };
 
 }  // namespace tovra::washer

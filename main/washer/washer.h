@@ -7,6 +7,7 @@
 
 #include "main/washer/folder_sweep.h"
 #include "main/washer/machine_steps.h"
+#include "shared/job.h"
 #include "shared/registry.h"
 
 namespace tovra::washer {
@@ -51,34 +52,57 @@ std::wstring FailedStepsText(unsigned failed);
 
 class Washer {
 public:
-    explicit Washer(WasherView& view, WasherSeams seams = {});
+    // `jobMessage`: posted to the view's Owner() when a run has something to show; the owner's
+    // window procedure passes it to RunTasks(). Without one, a run's display waits for Finish().
+    explicit Washer(WasherView& view, WasherSeams seams = {}, UINT jobMessage = 0);
     // With another URL cache than WinINet's (tests).
     Washer(WasherView& view, UrlCacheApi& cache);
     ~Washer();
     Washer(const Washer&) = delete;
     Washer& operator=(const Washer&) = delete;
 
-    // cmdWasher_Click and mnuClean_Click: the whole washing run. A run started while another
-    // one lets window events through returns at once. "Finished" closes a run only where every
-    // step was done; otherwise the closing message names those that were not.
+    // cmdWasher_Click and mnuClean_Click: asks "Are you sure?", then starts the washing run off
+    // the window thread and returns; the window shows its progress and answers its start-up
+    // question while it runs. A click while a run is in progress does nothing. "Finished" closes
+    // a run only where every step was done; otherwise the closing message names those that were
+    // not.
     void Run();
-    // mnuIEDefault_Click: the browser default settings after confirmation; a message names the
-    // rows' roots that could not be written.
+    // mnuIEDefault_Click: the browser default settings after confirmation, off the window thread;
+    // a message names what could not be written. Nothing while a run is in progress.
     void IEDefault();
+    // True from the confirmation until the closing message has been shown.
     bool running() const { return running_; }
 
-    // The hidden folder and file lists of the sweep, and Label1's last path.
+    // On the window thread: shows what the run has done since (the owner's jobMessage).
+    void RunTasks();
+    // Waits for the run in progress, showing its progress meanwhile on this thread (without a
+    // message loop: tests).
+    void Finish();
+    // Ends the run in progress at its next file and waits for its thread: nothing more is
+    // deleted or written, and nothing more is shown (the program is ending).
+    void Stop();
+
+    // The hidden folder and file lists of the sweep, and Label1's last path. Not to be touched
+    // while a run is in progress.
     FolderSweep& sweep() { return sweep_; }
 
 private:
+    class LabelRelay;
+    void Wash(jobs::JobContext& context);
     void SweepFolder(const std::wstring& path);
     Registry& registry() const { return seams_.registry ? *seams_.registry : SystemRegistry(); }
+    Elevation& elevation() { return seams_.elevation ? *seams_.elevation : elevatedInstance_; }
+    void ShowEnd(unsigned failed, const wchar_t* title, bool finishedText);
 
     WasherView& view_;
     WasherSeams seams_;
+    UINT jobMessage_;
     ElevatedInstance elevatedInstance_;
     FolderSweep sweep_;
     bool running_ = false;
+    unsigned failed_ = 0;  // the run's failed steps, written by its work, read when it is over
+    std::unique_ptr<LabelRelay> label_;
+    std::unique_ptr<jobs::Job> job_;  // last: it ends before what its work uses
 };
 
 }  // namespace tovra::washer

@@ -48,14 +48,12 @@ TEST(JobTest, AQuestionIsAskedOnTheWindowThreadWhileTheWorkWaits) {
     Job job(nullptr, 0);
     std::vector<std::string> order;
     ASSERT_TRUE(job.Start([&](JobContext& context) {
-        int answer = 0;
-        bool asked = context.Ask([&] {
+        std::optional<int> answer = context.Ask([windowThread] {
             EXPECT_EQ(GetCurrentThreadId(), windowThread);
-            answer = 42;
+            return 42;
         });
-        EXPECT_TRUE(asked);
-        EXPECT_EQ(answer, 42) << "the work went on before the answer";
-        context.Post([&order, answer] { order.push_back("after " + std::to_string(answer)); });
+        ASSERT_TRUE(answer.has_value());
+        context.Post([&order, a = *answer] { order.push_back("after " + std::to_string(a)); });
     }));
     job.RunToEnd();
     EXPECT_EQ(order, std::vector<std::string>{"after 42"});
@@ -68,7 +66,10 @@ TEST(JobTest, ACancelledQuestionIsNeverAsked) {
     HANDLE queued = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     ASSERT_TRUE(job.Start([&](JobContext& context) {
         context.Post([queued] { SetEvent(queued); });
-        result = context.Ask([&] { asked = true; });
+        result = context.Ask([&asked] {
+            asked = true;
+            return 1;
+        }).has_value();
     }));
     // The question is queued behind the first task; cancel before the window thread gets to it.
     Sleep(50);
@@ -77,6 +78,26 @@ TEST(JobTest, ACancelledQuestionIsNeverAsked) {
     EXPECT_FALSE(result.load());
     EXPECT_FALSE(asked);
     CloseHandle(queued);
+}
+
+// Exit while the work's question is on the screen: the work goes on at once, and the answer,
+// when it comes, reaches nobody.
+TEST(JobTest, CancelWhileAQuestionIsShownLetsTheWorkGoOn) {
+    Job job(nullptr, 0);
+    std::atomic<bool> gotAnswer{true};
+    std::atomic<bool> workEnded{false};
+    ASSERT_TRUE(job.Start([&](JobContext& context) {
+        gotAnswer = context.Ask([&job, &workEnded] {
+            job.Cancel();  // as Exit would, from inside the box's own loop
+            const DWORD start = GetTickCount();
+            while (!workEnded && GetTickCount() - start < 5000) Sleep(1);
+            return IDYES;
+        }).has_value();
+        workEnded = true;
+    }));
+    job.RunToEnd();
+    EXPECT_TRUE(workEnded.load());
+    EXPECT_FALSE(gotAnswer.load());
 }
 
 TEST(JobTest, StopEndsTheWorkPromptlyAndDropsWhatIsLeft) {

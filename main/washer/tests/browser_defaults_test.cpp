@@ -97,7 +97,9 @@ TEST_F(BrowserDefaultsTest, YesWritesEveryValueUnderBothRootsAndShowsNothingMore
     Washer washer(view);
     ScriptedMessageBoxes boxes({IDYES, IDYES});
     washer.IEDefault();
+    washer.Finish();
     washer.IEDefault();  // twice is the same as once
+    washer.Finish();
 
     ASSERT_EQ(boxes.calls().size(), 2u);
     const MessageBoxCall& box = boxes.calls()[0];
@@ -124,6 +126,7 @@ TEST_F(BrowserDefaultsTest, NoLeavesTheRegistryUntouched) {
     Washer washer(view);
     ScriptedMessageBoxes boxes({IDNO});
     washer.IEDefault();
+    washer.Finish();
     ASSERT_EQ(boxes.calls().size(), 1u);
     for (const Row& row : kExpected) {
         SCOPED_TRACE(row.name);

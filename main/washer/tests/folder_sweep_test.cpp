@@ -22,7 +22,7 @@ struct RecordingSweep {
     FolderSweep sweep{[this](const std::wstring& text) { labels.push_back(text); }};
     int events = 0;
     RecordingSweep() {
-        sweep.doEvents = [this] {
+        sweep.keepGoing = [this] {
             ++events;
             return true;
         };
@@ -215,7 +215,7 @@ TEST(FolderSweepTest, TheWalkStopsWhenTheProgramIsEnding) {
     TempDir dir;
     for (const wchar_t* rel : {L"top.txt", L"a\\a.txt", L"b\\b.txt"}) PlantFile(dir / rel);
     RecordingSweep r;
-    r.sweep.doEvents = [&r] { return ++r.events < 2; };  // the quit message arrives at the second level
+    r.sweep.keepGoing = [&r] { return ++r.events < 2; };  // the quit message arrives at the second level
     ASSERT_TRUE(r.SweepAt(dir.path()));
     EXPECT_TRUE(r.sweep.Stopped());
     EXPECT_TRUE(r.labels.empty());

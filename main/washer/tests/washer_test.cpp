@@ -150,6 +150,7 @@ TEST_F(WashingRunTest, YesAndYesWashesEverythingAndKeepsOnlyTheProductAtStartUp)
         stateAtBoxes.push_back((view_.buttonEnabled ? L"enabled " : L"disabled ") + view_.status);
     };
     washer.Run();
+    washer.Finish();
 
     ExpectBoxes(boxes, {kAreYouSure, kStartUp, kFinished});
     EXPECT_EQ(stateAtBoxes, (std::vector<std::wstring>{L"enabled Stopped", L"disabled Running", L"enabled Stopped"}));
@@ -169,6 +170,7 @@ TEST_F(WashingRunTest, YesAndYesWashesEverythingAndKeepsOnlyTheProductAtStartUp)
     // A second run ends in the same state.
     boxes.answer({IDYES, IDYES});
     washer.Run();
+    washer.Finish();
     EXPECT_EQ(boxes.calls().size(), 6u);
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kRun));
     EXPECT_EQ(ValueNames(HKEY_LOCAL_MACHINE, kRun), std::vector<std::wstring>{L"Tovra Internet Security 1.0"});
@@ -181,6 +183,7 @@ TEST_F(WashingRunTest, NoAtStartUpLeavesBothStartUpKeys) {
     Washer washer(view_);
     ScriptedMessageBoxes boxes({IDYES, IDNO});
     washer.Run();
+    washer.Finish();
     ExpectBoxes(boxes, {kAreYouSure, kStartUp, kFinished});
     ExpectSettingsWritten();
     ExpectFilesSwept();
@@ -196,6 +199,7 @@ TEST_F(WashingRunTest, NoAtFirstChangesNothing) {
     Washer washer(view_);
     ScriptedMessageBoxes boxes({IDNO});
     washer.Run();
+    washer.Finish();
     ExpectBoxes(boxes, {kAreYouSure});
     EXPECT_TRUE(view_.log.empty());
     EXPECT_EQ(view_.labelChanges, 0);
@@ -215,6 +219,7 @@ TEST_F(WashingRunTest, AStartUpKeyWithASubkeyStillLosesEveryValue) {
     Washer washer(view_);
     ScriptedMessageBoxes boxes({IDYES, IDYES});
     washer.Run();
+    washer.Finish();
     EXPECT_EQ(ValueNames(HKEY_CURRENT_USER, kRun), std::vector<std::wstring>{});
     EXPECT_EQ(ValueNames(HKEY_CURRENT_USER, sub), std::vector<std::wstring>{L"Kept"});  // not the washer's to delete
     EXPECT_EQ(ValueNames(HKEY_LOCAL_MACHINE, kRun), std::vector<std::wstring>{L"Tovra Internet Security 1.0"});
@@ -235,6 +240,7 @@ TEST_F(WashingRunTest, StartUpCleaningCoversBothRegistryViews) {
     Washer washer(view_);
     ScriptedMessageBoxes boxes({IDYES, IDYES});
     washer.Run();
+    washer.Finish();
     ExpectBoxes(boxes, {kAreYouSure, kStartUp, kFinished});
     tovra::UniqueKey after;
     bool left = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRun, 0, KEY_READ | KEY_WOW64_32KEY, after.put()) == ERROR_SUCCESS &&
@@ -280,6 +286,7 @@ TEST_F(WashingRunTest, EachRefusedRegistryStepIsNamedInsteadOfFinished) {
         Washer washer(view_, WasherSeams{nullptr, &registry});
         ScriptedMessageBoxes boxes({IDYES, IDYES});
         washer.Run();
+        washer.Finish();
         ASSERT_EQ(boxes.calls().size(), 3u);
         EXPECT_EQ(boxes.calls()[2].text, std::wstring(L"These steps could not be done:\r\n") + c.line);
         EXPECT_EQ(boxes.calls()[2].title, L"End");
@@ -293,6 +300,7 @@ TEST_F(WashingRunTest, EachRefusedRegistryStepIsNamedInsteadOfFinished) {
     Washer washer(view_, WasherSeams{nullptr, &registry});
     ScriptedMessageBoxes boxes({IDYES, IDYES});
     washer.Run();
+    washer.Finish();
     ASSERT_EQ(boxes.calls().size(), 3u);
     EXPECT_EQ(boxes.calls()[2].text,
               L"These steps could not be done:\r\nInternet Explorer default settings (all users)\r\n"
@@ -306,7 +314,7 @@ class FakeElevation : public Elevation {
 public:
     explicit FakeElevation(bool grant) : grant_(grant) {}
     bool Needed() override { return true; }
-    unsigned RunElevated(HWND owner, unsigned steps) override {
+    unsigned RunElevated(HWND owner, unsigned steps, HANDLE) override {
         asked.push_back(steps);
         owners.push_back(owner);
         return grant_ ? DoMachineSteps(steps, tovra::SystemRegistry()) : steps;
@@ -326,6 +334,7 @@ TEST_F(WashingRunTest, WithoutElevationTheMachineStepsAreAskedForOnce) {
     Washer washer(view_, WasherSeams{nullptr, &userOnly, &granted});
     ScriptedMessageBoxes boxes({IDYES, IDYES});
     washer.Run();
+    washer.Finish();
     ExpectBoxes(boxes, {kAreYouSure, kStartUp, kFinished});
     EXPECT_EQ(granted.asked, std::vector<unsigned>{kAllMachineSteps});
     EXPECT_EQ(granted.owners, std::vector<HWND>{kOwner});
@@ -339,6 +348,7 @@ TEST_F(WashingRunTest, WithoutElevationTheMachineStepsAreAskedForOnce) {
     Washer second(view_, WasherSeams{nullptr, &userOnly, &again});
     boxes.answer({IDYES, IDNO});
     second.Run();
+    second.Finish();
     EXPECT_EQ(again.asked, std::vector<unsigned>{kMachineBrowserDefaults | kMachineTypedUrls});
 }
 
@@ -347,6 +357,7 @@ TEST_F(WashingRunTest, RefusedElevationNamesTheStepsThatWereNotDone) {
     Washer washer(view_, WasherSeams{nullptr, nullptr, &refused});
     ScriptedMessageBoxes boxes({IDYES, IDYES});
     washer.Run();
+    washer.Finish();
     ASSERT_EQ(boxes.calls().size(), 3u);
     EXPECT_EQ(boxes.calls()[2].text,
               L"These steps could not be done:\r\nInternet Explorer default settings (all users)\r\n"
@@ -371,6 +382,7 @@ TEST_F(WashingRunTest, IEDefaultNamesWhatItCouldNotWrite) {
         Washer washer(view_);
         ScriptedMessageBoxes boxes({IDYES});
         washer.IEDefault();
+        washer.Finish();
         ExpectBoxes(boxes, {kDefaults});
         ExpectSettingsWritten();
     }
@@ -380,6 +392,7 @@ TEST_F(WashingRunTest, IEDefaultNamesWhatItCouldNotWrite) {
         WriteString(HKEY_LOCAL_MACHINE, kIEMain, L"Custom_Key", L"sentinel");
         ScriptedMessageBoxes boxes({IDYES});
         washer.IEDefault();
+        washer.Finish();
         EXPECT_EQ(refused.asked, std::vector<unsigned>{kMachineBrowserDefaults});
         ExpectBoxes(boxes, {kDefaults, {L"These steps could not be done:\r\nInternet Explorer default settings (all users)",
                                         L"Default Settings", MB_OK}});
@@ -392,6 +405,7 @@ TEST_F(WashingRunTest, IEDefaultNamesWhatItCouldNotWrite) {
         Washer washer(view_, WasherSeams{nullptr, &registry});
         ScriptedMessageBoxes boxes({IDYES});
         washer.IEDefault();
+        washer.Finish();
         ExpectBoxes(boxes, {kDefaults, {L"These steps could not be done:\r\nInternet Explorer default settings (this user)",
                                         L"Default Settings", MB_OK}});
     }
@@ -419,37 +433,16 @@ TEST(MachineStepsTest, TheSwitchNamesExactlyTheSteps) {
     }
 }
 
-// A window event that arrives while the sweep lets events run.
-std::function<void()> g_onEvent;
-LRESULT CALLBACK EventProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    if (msg == WM_APP && g_onEvent) {
-        g_onEvent();
-        return 0;
-    }
-    return DefWindowProcW(hwnd, msg, wp, lp);
-}
-
-// Runs the washer with `during` handled once as a window event inside the sweep; the number of
-// times it ran (1 when the sweep let events run).
+// Runs the washer with `during` handled once as a window event while the run is in progress
+// (its work on its own thread, the window thread free); the number of times it ran.
 int RunWithEventInSweep(Washer& washer, std::function<void()> during) {
-    WNDCLASSW cls{};
-    cls.lpfnWndProc = EventProc;
-    cls.hInstance = GetModuleHandleW(nullptr);
-    cls.lpszClassName = L"TovraWasherTestEvents";
-    RegisterClassW(&cls);
-    HWND window =
-        CreateWindowExW(0, cls.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, cls.hInstance, nullptr);
-    EXPECT_NE(window, nullptr);
-    if (!window) return 0;
+    washer.Run();
     int handled = 0;
-    g_onEvent = [&] {
+    if (washer.running()) {
         ++handled;
         during();
-    };
-    EXPECT_TRUE(PostMessageW(window, WM_APP, 0, 0));
-    washer.Run();
-    g_onEvent = nullptr;
-    DestroyWindow(window);
+    }
+    washer.Finish();
     return handled;
 }
 
@@ -470,6 +463,7 @@ TEST_F(WashingRunTest, CleanChosenDuringASweepDoesNotStartASecondRun) {
     // Once the run is over, "Clean" starts a run again.
     boxes.answer({IDNO});
     washer.Run();
+    washer.Finish();
     EXPECT_EQ(boxes.calls().size(), 4u);
 }
 
@@ -488,6 +482,7 @@ TEST_F(WashingRunTest, IEDefaultChosenDuringASweepAsksNothing) {
     // After the run it asks again as usual.
     boxes.answer({IDNO});
     washer.IEDefault();
+    washer.Finish();
     EXPECT_EQ(boxes.calls().size(), 4u);
 }
 
