@@ -204,6 +204,37 @@ TEST_F(WasherE2eTest, IEDefaultWritesTheSettingsOnlyAfterYes) {
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, kTypedUrls));
 }
 
+// A big sweep: the window answers while it runs, and Exit ends the program within a second,
+// with the files not yet swept still there.
+TEST_F(WasherE2eTest, TheWindowAnswersDuringAWashAndExitEndsItAtOnce) {
+    constexpr int kFiles = 4000;
+    for (int i = 0; i < kFiles; ++i) PlantFile(windowsTemp_ / (L"many\\" + std::to_wstring(i) + L".tmp"));
+    auto left = [&] {
+        int n = 0;
+        for (int i = 0; i < kFiles; ++i) n += Exists(windowsTemp_ / (L"many\\" + std::to_wstring(i) + L".tmp"));
+        return n;
+    };
+    ASSERT_TRUE(Click(FindControlById(main_, shell::cmdWasher)));
+    AnswerAreYouSure(IDYES);
+    ASSERT_TRUE(WaitFor([&] { return TextOf(shell::Label1) != L"Services"; }, kWait)) << "Label1 shows no file";
+    EXPECT_EQ(TextOf(shell::lblWasher), L"Running");
+    // Its answer times are measured by bench_responsiveness; here it must answer at all.
+    for (int i = 0; i < 5; ++i) {
+        DWORD_PTR r = 0;
+        EXPECT_TRUE(SendMessageTimeoutW(main_, WM_NULL, 0, 0, SMTO_NORMAL, 2000, &r)) << "the window did not answer";
+        Sleep(20);
+    }
+    ASSERT_TRUE(ChooseMenu(app_, main_, L"&File/Exit"));
+    const DWORD exitAt = GetTickCount();
+    ASSERT_TRUE(app_.WaitExit(5000)) << "Exit left the program running";
+    EXPECT_LT(GetTickCount() - exitAt, 1000u) << "Exit during a wash took too long";
+    const int afterExit = left();
+    EXPECT_GT(afterExit, 0) << "the sweep was over before Exit";
+    Sleep(300);
+    EXPECT_EQ(left(), afterExit) << "files went after the program ended";
+    t::RemoveTree(windowsTemp_ / L"many");
+}
+
 // The elevated instance that a run asks for where User Account Control keeps the window's process
 // from the machine root: tovra.exe started with its switch does just the steps it names, shows no
 // window, and its exit code names the steps that failed (none here).

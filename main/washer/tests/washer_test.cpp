@@ -411,6 +411,41 @@ TEST_F(WashingRunTest, IEDefaultNamesWhatItCouldNotWrite) {
     }
 }
 
+// The run works off the window thread: Run() returns at once, the window shows Label1 as the
+// files go, and Stop (Exit) ends it at its next file, promptly, deleting nothing more.
+TEST_F(WashingRunTest, TheRunLeavesTheWindowFreeAndStopsAtItsNextFile) {
+    constexpr int kFiles = 3000;
+    for (int i = 0; i < kFiles; ++i) PlantFile(windowsTemp_ / (L"many\\" + std::to_wstring(i) + L".tmp"));
+    Washer washer(view_);
+    ScriptedMessageBoxes boxes({IDYES, IDYES});
+    washer.Run();
+    EXPECT_TRUE(washer.running()) << "the run did not leave the window thread";
+    EXPECT_EQ(view_.status, L"Running");
+    // Show what the run does until a few hundred files are gone, as the window would.
+    auto left = [&] {
+        int n = 0;
+        for (int i = 0; i < kFiles; ++i) n += Exists(windowsTemp_ / (L"many\\" + std::to_wstring(i) + L".tmp"));
+        return n;
+    };
+    const DWORD start = GetTickCount();
+    while (view_.labelChanges < 3 && GetTickCount() - start < 20000) {
+        washer.RunTasks();
+        Sleep(5);
+    }
+    ASSERT_GE(view_.labelChanges, 3) << "Label1 never showed a file";
+    const DWORD stopAt = GetTickCount();
+    washer.Stop();
+    EXPECT_LT(GetTickCount() - stopAt, 1000u) << "Stop took too long";
+    EXPECT_FALSE(washer.running());
+    const int afterStop = left();
+    EXPECT_GT(afterStop, 0) << "the run was over before it could be stopped";
+    Sleep(200);
+    EXPECT_EQ(left(), afterStop) << "files went after the stop";
+    // Nothing more is shown: no closing message, no start-up question.
+    EXPECT_EQ(boxes.calls().size(), 1u);
+    RemoveTree(windowsTemp_ / L"many");
+}
+
 TEST(MachineStepsTest, TheSwitchNamesExactlyTheSteps) {
     EXPECT_EQ(MachineStepsSwitch(kAllMachineSteps), L"/machine-steps:15");
     struct Case {
