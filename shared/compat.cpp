@@ -100,4 +100,19 @@ std::wstring Ipv4Text(const in_addr& address) {
     return text;
 }
 
+std::wstring Ipv6Text(const in6_addr& address) {
+    using Fn = PCWSTR(WSAAPI*)(INT, const VOID*, PWSTR, size_t);
+    static const Fn newer = Lookup<Fn>(L"ws2_32.dll", "InetNtopW");
+    wchar_t text[64] = {};  // the longest form, with an IPv4 tail, takes 45 characters
+    if (newer && !forceXp) return newer(AF_INET6, &address, text, 64) ? text : std::wstring();
+    // XP's IPv6 stack writes addresses through its provider; with no port, scope or flow
+    // information the text is the bare address, in the same form as InetNtopW's.
+    sockaddr_in6 full{};
+    full.sin6_family = AF_INET6;
+    full.sin6_addr = address;
+    DWORD length = 64;
+    if (WSAAddressToStringW(reinterpret_cast<sockaddr*>(&full), sizeof full, nullptr, text, &length) != 0) return {};
+    return text;
+}
+
 }  // namespace tovra::compat

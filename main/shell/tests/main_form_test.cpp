@@ -58,12 +58,13 @@ struct MainFormTest : ::testing::Test {
     struct Firewall {
         std::wstring button, status;
         bool enable, disable;
-        size_t listening;
+        size_t listening4, listening6;  // watchers listening on IPv4, on IPv6
         bool operator==(const Firewall&) const = default;
     };
     Firewall FirewallState() {
         return {form->Text(cmdFireWall), form->Text(lblFireWall), form->MenuChecked(mnuEFire),
-                form->MenuChecked(mnuDFire), form->PortWatch()->ListeningCount()};
+                form->MenuChecked(mnuDFire), form->PortWatch()->ListeningCount(tovra::portwatch::kIpv4),
+                form->PortWatch()->ListeningCount(tovra::portwatch::kIpv6)};
     }
 };
 
@@ -163,8 +164,8 @@ TEST_F(MainFormTest, TheBlockerButtonDecidesByItsCaption) {
 }
 
 TEST_F(MainFormTest, FirewallFromTheButtonAndTheMenu) {
-    const Firewall stopped{L"Start", L"Stopped", false, true, 0};
-    const Firewall running{L"Stop", L"Running", true, false, 19};
+    const Firewall stopped{L"Start", L"Stopped", false, true, 0, 0};
+    const Firewall running{L"Stop", L"Running", true, false, 19, 19};
     EXPECT_EQ(FirewallState(), stopped);
     Click(cmdFireWall);
     ASSERT_EQ(FirewallState(), running) << "the fixed ports must be free to bind (run as root, own network)";
@@ -196,7 +197,8 @@ TEST_F(MainFormTest, PortsThatCannotBeWatchedAreNamedInTheStatusTooltip) {
 
     Command(mnuEFire);
     EXPECT_EQ(form->Text(lblFireWall), L"Running");  // the status word stays as it always was
-    EXPECT_EQ(form->PortWatch()->ListeningCount(), 18u);
+    EXPECT_EQ(form->PortWatch()->ListeningCount(tovra::portwatch::kIpv4), 18u);
+    EXPECT_EQ(form->PortWatch()->ListeningCount(tovra::portwatch::kIpv6), 19u);  // IPv6 has its own
     EXPECT_EQ(form->FireWallTip(), L"Port not watched: 145");
     Command(mnuDFire);
     EXPECT_EQ(form->FireWallTip(), L"");
