@@ -36,6 +36,11 @@ std::wstring Ipv4Text(const in_addr& address);
 // empty if the system cannot write it.
 std::wstring Ipv6Text(const in6_addr& address);
 
+// Lets the message reach the window also when this program runs with higher rights than the
+// shell that sends it (Windows Vista on filters such messages out); before Vista there is no
+// filter and nothing to do. False only if a filter exists and refused.
+bool AllowMessageFromShell(HWND window, UINT message);
+
 // Tests only: take the paths that Windows XP takes even where the newer functions exist.
 void ForceXpPaths(bool force);
 bool XpPathsForced();

@@ -114,6 +114,13 @@ TEST_P(CompatTest, Ipv6TextIsTheShortestForm) {
     WSACleanup();
 }
 
+TEST_P(CompatTest, MessagesFromTheShellAreLetThrough) {
+    HWND w = CreateWindowW(L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, GetModuleHandleW(nullptr), nullptr);
+    ASSERT_NE(w, nullptr);
+    EXPECT_TRUE(AllowMessageFromShell(w, RegisterWindowMessageW(L"TaskbarCreated")));
+    DestroyWindow(w);
+}
+
 TEST_P(CompatTest, FindFirstFileFastListsLongNames) {
     tovra::test::TempDir dir;
     const std::wstring name = L"A long file name.text";
