@@ -11,7 +11,7 @@ std::atomic<bool> forceXp{false};
 
 template <typename F>
 F Lookup(const wchar_t* module, const char* name) {
-    HMODULE m = GetModuleHandleW(module);  // kernel32 and ws2_32 stay loaded for the process
+    HMODULE m = GetModuleHandleW(module);  // kernel32, user32 and ws2_32 stay loaded for the process
     return m ? reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(m, name))) : nullptr;
 }
 
@@ -166,6 +166,33 @@ FileSystemRedirectionOff::Restored::Restored(FileSystemRedirectionOff* off) : of
 
 FileSystemRedirectionOff::Restored::~Restored() {
     if (off_) off_->Disable();
+}
+
+std::wstring Ipv6Text(const in6_addr& address) {
+    using Fn = PCWSTR(WSAAPI*)(INT, const VOID*, PWSTR, size_t);
+    static const Fn newer = Lookup<Fn>(L"ws2_32.dll", "InetNtopW");
+    wchar_t text[64] = {};  // the longest form, with an IPv4 tail, takes 45 characters
+    if (newer && !forceXp) return newer(AF_INET6, &address, text, 64) ? text : std::wstring();
+    // XP's IPv6 stack writes addresses through its provider; with no port, scope or flow
+    // information the text is the bare address, in the same form as InetNtopW's.
+    sockaddr_in6 full{};
+    full.sin6_family = AF_INET6;
+    full.sin6_addr = address;
+    DWORD length = 64;
+    if (WSAAddressToStringW(reinterpret_cast<sockaddr*>(&full), sizeof full, nullptr, text, &length) != 0) return {};
+    return text;
+}
+
+bool AllowMessageFromShell(HWND window, UINT message) {
+    constexpr DWORD kAllow = 1;  // MSGFLT_ALLOW (Windows 7) and MSGFLT_ADD (Vista) alike
+    using ForWindowFn = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
+    using ForProcessFn = BOOL(WINAPI*)(UINT, DWORD);
+    static const ForWindowFn forWindow = Lookup<ForWindowFn>(L"user32.dll", "ChangeWindowMessageFilterEx");
+    static const ForProcessFn forProcess = Lookup<ForProcessFn>(L"user32.dll", "ChangeWindowMessageFilter");
+    if (forceXp) return true;
+    if (forWindow) return forWindow(window, message, kAllow, nullptr) != FALSE;
+    if (forProcess) return forProcess(message, kAllow) != FALSE;
+    return true;
 }
 
 }  // namespace tovra::compat

@@ -3,6 +3,7 @@
 // newer function is looked up.
 #pragma once
 #include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 
 #include <cstddef>
@@ -31,6 +32,14 @@ HANDLE FindFirstFileFast(const wchar_t* pattern, WIN32_FIND_DATAW* data);
 
 // An IPv4 address in dotted decimal ("127.0.0.1").
 std::wstring Ipv4Text(const in_addr& address);
+// An IPv6 address in the system's own text form ("::1", "2001:db8::1"), without scope or port;
+// empty if the system cannot write it.
+std::wstring Ipv6Text(const in6_addr& address);
+
+// Lets the message reach the window also when this program runs with higher rights than the
+// shell that sends it (Windows Vista on filters such messages out); before Vista there is no
+// filter and nothing to do. False only if a filter exists and refused.
+bool AllowMessageFromShell(HWND window, UINT message);
 
 // ---- The system the program runs on ----------------------------------------------------------
 

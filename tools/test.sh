@@ -36,6 +36,8 @@ trap cleanup EXIT
 export WINEPREFIX=$prefix
 set +e
 unshare -n bash -c '
+  # The port watch listens on IPv6 beside IPv4: ::1 must be there (a new namespace normally has it).
+  if [ -w /proc/sys/net/ipv6/conf/lo/disable_ipv6 ]; then echo 0 > /proc/sys/net/ipv6/conf/lo/disable_ipv6; fi
   ip link set lo up
   wineserver -p
   wine cmd /c exit >/dev/null 2>&1 </dev/null   # services inherit this stderr: keep it away

@@ -43,9 +43,27 @@ const std::array<WatcherSpec, kWatcherCount> kWatchers{{
     {L"Winsock20", 23435, kWarning, kForm, kVirus},
 }};
 
-std::wstring PeerAddress(const sockaddr_in& peer) {
-    return compat::Ipv4Text(peer.sin_addr);
+// Not every SDK names it for a Windows XP target; the value is the same everywhere.
+#ifndef IPV6_V6ONLY
+#define IPV6_V6ONLY 27
+#endif
+
+std::wstring PeerAddress(const sockaddr_storage& peer, int length) {
+    if (peer.ss_family == AF_INET && length >= static_cast<int>(sizeof(sockaddr_in)))
+        return compat::Ipv4Text(reinterpret_cast<const sockaddr_in&>(peer).sin_addr);
+    if (peer.ss_family == AF_INET6 && length >= static_cast<int>(sizeof(sockaddr_in6)))
+        return compat::Ipv6Text(reinterpret_cast<const sockaddr_in6&>(peer).sin6_addr);
+    return {};
 }
+
+// What socket() answers where the system has no such protocol at all (Windows XP without IPv6
+// installed).
+bool FamilyMissing(int error) {
+    return error == WSAEAFNOSUPPORT || error == WSAEPFNOSUPPORT || error == WSAEPROTONOSUPPORT ||
+           error == WSAESOCKTNOSUPPORT;
+}
+
+SOCKET SystemSocket(int addressFamily) { return socket(addressFamily, SOCK_STREAM, IPPROTO_TCP); }
 
 // Ends a connection without serving it: no byte is read or sent, the peer sees a reset.
 void Refuse(UniqueSocket connection) {
@@ -63,7 +81,9 @@ std::wstring WarningText(size_t index, const std::wstring& address) {
     return std::wstring(w.lead) + address + w.tail;
 }
 
-PortWatch::PortWatch(HWND owner, UINT socketMessage) : owner_(owner), message_(socketMessage) {
+PortWatch::PortWatch(HWND owner, UINT socketMessage, OpenSocketFn openSocket)
+    : owner_(owner), message_(socketMessage),
+      openSocket_(openSocket ? std::move(openSocket) : OpenSocketFn(SystemSocket)) {
     WSADATA data{};
     wsaStarted_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
 }
@@ -74,55 +94,101 @@ PortWatch::~PortWatch() {
 }
 
 void PortWatch::Start() {
-    for (size_t i = 0; i < kWatcherCount; ++i) Listen(i);
+    for (size_t i = 0; i < kWatcherCount; ++i) {
+        Listen(i, kIpv4);
+        Listen(i, kIpv6);
+    }
 }
 
 void PortWatch::Stop() {
     for (size_t i = 0; i < kWatcherCount; ++i) Close(i);
-    failed_.fill(false);
+    for (auto& failed : failed_) failed.fill(false);
     pending_.clear();
     isPending_.fill(false);
 }
 
-void PortWatch::Listen(size_t index) {
-    if (Listening(index)) return;  // already listening: stays so
-    failed_[index] = true;
+void PortWatch::Listen(size_t index, Family family) {
+    UniqueSocket& listener = sockets_[index][family];
+    if (listener) return;  // already listening: stays so
+    failed_[index][family] = true;
     if (!wsaStarted_) return;
-    UniqueSocket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-    if (!s) return;
+    const int af = family == kIpv6 ? AF_INET6 : AF_INET;
+    UniqueSocket s(openSocket_(af));
+    if (!s) {
+        // Where the system has no IPv6 at all, nobody can reach the port that way: passed over
+        // like a failed listen, but no gap in the watch for the status tooltip.
+        if (FamilyMissing(WSAGetLastError())) failed_[index][family] = false;
+        return;
+    }
+    if (family == kIpv6) {
+        // IPv4 has a listener of its own. XP's IPv6 stack is separate anyway and may not know the
+        // option, so its refusal changes nothing.
+        DWORD only = 1;
+        setsockopt(s.get(), IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&only), sizeof only);
+    }
     // No other program may take over a watched port while we hold it.
     BOOL exclusive = TRUE;
     setsockopt(s.get(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
                sizeof exclusive);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
-    local.sin_port = htons(kWatchers[index].port);
-    if (bind(s.get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
+    sockaddr_storage local{};
+    int length = 0;
+    if (family == kIpv6) {
+        auto& a = reinterpret_cast<sockaddr_in6&>(local);
+        a.sin6_family = AF_INET6;
+        a.sin6_addr = in6addr_any;
+        a.sin6_port = htons(kWatchers[index].port);
+        length = sizeof a;
+    } else {
+        auto& a = reinterpret_cast<sockaddr_in&>(local);
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_ANY);
+        a.sin_port = htons(kWatchers[index].port);
+        length = sizeof a;
+    }
+    if (bind(s.get(), reinterpret_cast<const sockaddr*>(&local), length) != 0 ||
         listen(s.get(), SOMAXCONN) != 0 || WSAAsyncSelect(s.get(), owner_, message_, FD_ACCEPT) != 0) {
         return;
     }
-    sockets_[index] = std::move(s);
-    failed_[index] = false;
+    listener = std::move(s);
+    failed_[index][family] = false;
 }
 
-void PortWatch::Close(size_t index) { sockets_[index].reset(); }
+void PortWatch::Close(size_t index) {
+    for (UniqueSocket& s : sockets_[index]) s.reset();
+}
+
+bool PortWatch::Listening(size_t index) const {
+    const auto& family = sockets_[index];
+    return std::any_of(family.begin(), family.end(), [](const UniqueSocket& s) { return s.valid(); });
+}
 
 size_t PortWatch::ListeningCount() const {
-    return static_cast<size_t>(std::count_if(sockets_.begin(), sockets_.end(),
-                                             [](const UniqueSocket& s) { return s.valid(); }));
+    size_t n = 0;
+    for (size_t i = 0; i < kWatcherCount; ++i) n += Listening(i) ? 1 : 0;
+    return n;
+}
+
+size_t PortWatch::ListeningCount(Family family) const {
+    size_t n = 0;
+    for (size_t i = 0; i < kWatcherCount; ++i) n += Listening(i, family) ? 1 : 0;
+    return n;
 }
 
 std::vector<unsigned short> PortWatch::UnwatchedPorts() const {
+    // A port counts as watched only if every family the system has reaches a listener of ours:
+    // one held on IPv4 alone still lets a caller through unnoticed over IPv6, and the other way round.
     std::vector<unsigned short> ports;
     for (size_t i = 0; i < kWatcherCount; ++i) {
-        if (!failed_[i]) continue;
-        unsigned short port = kWatchers[i].port;
-        bool heldByUs = false;
-        for (size_t j = 0; j < kWatcherCount; ++j)
-            if (j != i && kWatchers[j].port == port && Listening(j)) heldByUs = true;
-        if (heldByUs || std::find(ports.begin(), ports.end(), port) != ports.end()) continue;
-        ports.push_back(port);
+        for (size_t f = 0; f < kFamilyCount; ++f) {
+            const Family family = static_cast<Family>(f);
+            if (!failed_[i][family]) continue;
+            unsigned short port = kWatchers[i].port;
+            bool heldByUs = false;
+            for (size_t j = 0; j < kWatcherCount; ++j)
+                if (j != i && kWatchers[j].port == port && Listening(j, family)) heldByUs = true;
+            if (heldByUs || std::find(ports.begin(), ports.end(), port) != ports.end()) continue;
+            ports.push_back(port);
+        }
     }
     return ports;
 }
@@ -138,42 +204,43 @@ std::wstring PortWatch::UnwatchedTip() const {
     return tip;
 }
 
-int PortWatch::IndexOf(SOCKET s) const {
+int PortWatch::ListenerOf(SOCKET s) const {
     if (s == INVALID_SOCKET) return -1;
-    for (size_t i = 0; i < kWatcherCount; ++i)
-        if (sockets_[i].get() == s) return static_cast<int>(i);
+    for (size_t l = 0; l < kListenerCount; ++l)
+        if (SocketOf(l) == s) return static_cast<int>(l);
     return -1;
 }
 
 bool PortWatch::OnSocketMessage(WPARAM wp, LPARAM lp) {
     if (WSAGETSELECTEVENT(lp) != FD_ACCEPT) return true;
-    int index = IndexOf(static_cast<SOCKET>(wp));
-    if (index < 0) return true;  // a notice of a watcher closed since
-    size_t i = static_cast<size_t>(index);
+    int found = ListenerOf(static_cast<SOCKET>(wp));
+    if (found < 0) return true;  // a notice of a listener closed since
+    size_t listener = static_cast<size_t>(found);
     if (warningOpen_) {
         // The open warning's modal loop delivered this: a second box would nest inside the first
         // (and a flood would nest without end). Its turn comes when the open one is closed.
-        if (!isPending_[i]) {
-            isPending_[i] = true;
-            pending_.push_back(i);
+        if (!isPending_[listener]) {
+            isPending_[listener] = true;
+            pending_.push_back(listener);
         }
         return true;
     }
-    Warn(i);
+    Warn(listener);
     QueueNext();
     return true;
 }
 
-void PortWatch::Warn(size_t index) {
-    sockaddr_in peer{};
+void PortWatch::Warn(size_t listener) {
+    sockaddr_storage peer{};
     int len = sizeof peer;
-    UniqueSocket connection(accept(sockets_[index].get(), reinterpret_cast<sockaddr*>(&peer), &len));
+    UniqueSocket connection(accept(SocketOf(listener), reinterpret_cast<sockaddr*>(&peer), &len));
     if (!connection) return;  // nothing waiting any more
     // Windows hands the listener's notices on to the accepted socket; it is closed at once, so
     // any such notice names a socket that is no watcher and is dropped.
     Refuse(std::move(connection));
-    std::wstring address = PeerAddress(peer);
+    std::wstring address = PeerAddress(peer, len);
     if (address.empty()) return;
+    const size_t index = WatcherOf(listener);
     const WatcherSpec& w = kWatchers[index];
     warningOpen_ = true;
     ++warningsShown_;
@@ -183,13 +250,14 @@ void PortWatch::Warn(size_t index) {
 
 void PortWatch::QueueNext() {
     // Requests wait in the listen backlog; after accept the system notices further ones on the
-    // same watcher by itself, the others are reminded here, one at a time.
+    // same listener by itself, the others are reminded here, one at a time.
     while (!pending_.empty()) {
         size_t next = pending_.front();
         pending_.pop_front();
         isPending_[next] = false;
-        if (!Listening(next)) continue;
-        PostMessageW(owner_, message_, static_cast<WPARAM>(sockets_[next].get()), WSAMAKESELECTREPLY(FD_ACCEPT, 0));
+        SOCKET s = SocketOf(next);
+        if (s == INVALID_SOCKET) continue;
+        PostMessageW(owner_, message_, static_cast<WPARAM>(s), WSAMAKESELECTREPLY(FD_ACCEPT, 0));
         return;
     }
 }

@@ -5,6 +5,7 @@
 #include "main/popup/popup_blocker.h"
 #include "main/shell/main_ids.h"
 #include "main/shell/placement.h"
+#include "shared/compat.h"
 #include "shared/message_box.h"
 
 namespace tovra::shell {
@@ -90,6 +91,8 @@ MainForm::MainForm(Seams seams)
       endProgram_(std::move(seams.endProgram)),
       createWatcher_(std::move(seams.createWatcher)),
       tray_(std::move(seams.trayNotify)),
+      trayRetryMs_(seams.trayRetryMs ? seams.trayRetryMs : kTrayRetryMs),
+      taskbarCreated_(RegisterWindowMessageW(kTaskbarCreatedName)),
       washer_(*this, washer::WasherSeams{}, kWasherJobMessage) {}
 
 MainForm::~MainForm() {
@@ -118,6 +121,9 @@ void MainForm::Form_Load() {
     Step([this] {
         tray_.RemoveIcon(hwnd());
         tray_.ShowIcon(hwnd());
+        // Explorer's restart must reach the window also when this program runs elevated.
+        if (taskbarCreated_) compat::AllowMessageFromShell(hwnd(), taskbarCreated_);
+        KeepTrayIcon();
     });
     Step([this] {
         Position p = MainWindowPosition(forms::ScreenWidthTwips(), forms::ScreenHeightTwips(), WidthTwips(),
@@ -245,11 +251,28 @@ void MainForm::mnuAbout_Click() {
     about_->Load();
 }
 
+// ---- Tray icon ------------------------------------------------------------------------------
+
+void MainForm::KeepTrayIcon() {
+    // Offered again from the message loop until the shell takes it; nothing waits for the shell.
+    if (tray_.WantsRetry()) SetTimer(hwnd(), kTrayRetryTimerId, trayRetryMs_, nullptr);
+    else KillTimer(hwnd(), kTrayRetryTimerId);
+}
+
+void MainForm::OnTimer(UINT_PTR timerId) {
+    if (timerId != kTrayRetryTimerId) return;
+    tray_.RetryAdd(hwnd());
+    if (!tray_.WantsRetry()) KillTimer(hwnd(), kTrayRetryTimerId);
+}
+
 // ---- Ways out -------------------------------------------------------------------------------
 
 void MainForm::EndProgram() {
     // The icon goes first, so none is left behind however the process ends.
-    if (hwnd()) tray_.RemoveIcon(hwnd());
+    if (hwnd()) {
+        tray_.RemoveIcon(hwnd());
+        KillTimer(hwnd(), kTrayRetryTimerId);
+    }
     ended_ = true;
     // A washing run ends at its next file: nothing more is deleted, and no thread is cut off
     // in the middle of a call while the process ends.
@@ -306,6 +329,12 @@ bool MainForm::OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) {
     }
     if (msg == kWasherJobMessage) {
         washer_.RunTasks();
+        *result = 0;
+        return true;
+    }
+    if (taskbarCreated_ && msg == taskbarCreated_) {
+        tray_.TaskbarCreated(hwnd());
+        KeepTrayIcon();
         *result = 0;
         return true;
     }

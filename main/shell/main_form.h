@@ -22,6 +22,7 @@ public:
         Launcher* launcher = nullptr;       // nullptr: the system's
         std::function<void()> endProgram;   // empty: end the process at once
         clsTray::NotifyFn trayNotify;       // empty: the shell's
+        UINT trayRetryMs = 0;               // 0: kTrayRetryMs
         std::function<void(HWND)> createWatcher;  // empty: the pop-up blocker's watcher of the shell
     };
     MainForm();
@@ -56,6 +57,8 @@ public:
     void SetLabel1(const std::wstring& text) override;
 
     clsTray& Tray() { return tray_; }
+    // The shell's registered "TaskbarCreated" message, as this window receives it.
+    UINT TaskbarCreatedMessage() const { return taskbarCreated_; }
     portwatch::PortWatch* PortWatch() { return portWatch_.get(); }
     AboutForm* About() { return about_.get(); }
     // The firewall status label's tooltip: the ports that are not watched.
@@ -63,6 +66,7 @@ public:
 
 protected:
     void OnCommand(int id, int notifyCode) override;
+    void OnTimer(UINT_PTR timerId) override;
     bool OnClose() override;
     void OnDestroyed() override;
     bool OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) override;
@@ -73,6 +77,7 @@ private:
     void FireWallStart();
     void FireWallStop();
     void UpdateFireWallTip();
+    void KeepTrayIcon();
     void EndProgram();
 
     Launcher& launcher_;
@@ -80,6 +85,8 @@ private:
     std::function<void(HWND)> createWatcher_;
     bool watcherStarted_ = false;
     clsTray tray_;
+    UINT trayRetryMs_;
+    UINT taskbarCreated_;
     std::unique_ptr<portwatch::PortWatch> portWatch_;
     washer::Washer washer_;
     std::unique_ptr<AboutForm> about_;

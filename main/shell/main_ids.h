@@ -65,6 +65,7 @@ constexpr UINT kSocketMessage = WM_APP + 1;  // the port watch's socket notices
 constexpr UINT kStartWatcherMessage = WM_APP + 2;  // posted by the load: create the browser watcher
 constexpr UINT kWasherJobMessage = WM_APP + 3;     // the washing run has something to show
 constexpr UINT kTrayCallbackMessage = WM_MOUSEMOVE;  // the tray icon reports mouse activity so
+constexpr UINT_PTR kTrayRetryTimerId = 1;  // offers the tray icon again until the shell takes it
 
 // Window titles.
 constexpr const wchar_t* kMainTitle = L"Tovra Internet Security 1.0";

@@ -53,8 +53,14 @@ clsTray::~clsTray() {
     if (bRunningInTray && shownOn_ && IsWindow(shownOn_)) RemoveIcon(shownOn_);
 }
 
-void clsTray::Notify(DWORD message) {
-    if (notify_) notify_(message, record_);
+BOOL clsTray::Notify(DWORD message) { return notify_ ? notify_(message, record_) : FALSE; }
+
+void clsTray::Add(int tries) {
+    added_ = Notify(NIM_ADD) != FALSE;
+    // The shell refuses a second add of an icon it still shows, and a slow Explorer may report a
+    // time-out for an add it did carry out: a modify it accepts says that it has the icon.
+    if (!added_) added_ = Notify(NIM_MODIFY) != FALSE;
+    triesLeft_ = added_ ? 0 : tries;
 }
 
 void clsTray::ShowIcon(HWND sysTrayForm) {
@@ -65,9 +71,19 @@ void clsTray::ShowIcon(HWND sysTrayForm) {
     record_.uCallbackMessage = kTrayCallbackMessage;
     record_.hIcon = WindowIcon(sysTrayForm);
     SetTip(record_, WindowTitle(sysTrayForm));
-    Notify(NIM_ADD);
+    Add(kTrayAddTries);
     bRunningInTray = true;
     shownOn_ = sysTrayForm;
+}
+
+void clsTray::TaskbarCreated(HWND sysTrayForm) {
+    if (!bRunningInTray || sysTrayForm != shownOn_) return;
+    Add(kTrayAddTries);
+}
+
+void clsTray::RetryAdd(HWND sysTrayForm) {
+    if (!WantsRetry() || sysTrayForm != shownOn_) return;
+    Add(triesLeft_ - 1);
 }
 
 void clsTray::RemoveIcon(HWND sysTrayForm) {
@@ -79,6 +95,8 @@ void clsTray::RemoveIcon(HWND sysTrayForm) {
     Notify(NIM_DELETE);
     bRunningInTray = false;
     shownOn_ = nullptr;
+    added_ = false;
+    triesLeft_ = 0;
 }
 
 void clsTray::ChangeIcon(HWND sysTrayForm, HICON picNewIcon) {

@@ -28,6 +28,15 @@ static_assert(sizeof(void*) != 4 || sizeof(TrayRecord) == 88);
 // (and never in the middle of a double-byte character).
 void SetTip(TrayRecord& record, const std::wstring& text);
 
+// An icon the shell refused (at logon the taskbar may not be there yet) is offered again this
+// often, this many times; a later "TaskbarCreated" from the shell offers it afresh.
+constexpr UINT kTrayRetryMs = 2000;
+constexpr int kTrayAddTries = 60;  // two minutes
+
+// The message the shell broadcasts when its taskbar is (re)created, Explorer's restart included:
+// the icons it had are gone then.
+constexpr const wchar_t* kTaskbarCreatedName = L"TaskbarCreated";
+
 class clsTray {
 public:
     // The shell call; replaceable so tests can watch what is sent.
@@ -43,14 +52,27 @@ public:
     void ChangeIcon(HWND sysTrayForm, HICON picNewIcon);
     void ChangeToolTip(HWND sysTrayForm, const std::wstring& strNewTip);
 
+    // The shell's taskbar was created anew: a shown icon is added again, as the record stands,
+    // with its tries afresh.
+    void TaskbarCreated(HWND sysTrayForm);
+    // The retry timer's tick: offers an icon the shell has not taken yet once more.
+    void RetryAdd(HWND sysTrayForm);
+    // The icon is meant to be shown, the shell does not have it yet, and tries are left.
+    bool WantsRetry() const { return bRunningInTray && !added_ && triesLeft_ > 0; }
+    // The shell took the icon (or showed that it already has it).
+    bool Added() const { return added_; }
+
     bool bRunningInTray = false;
     const TrayRecord& TIcon() const { return record_; }
 
 private:
-    void Notify(DWORD message);
+    BOOL Notify(DWORD message);
+    void Add(int tries);
     TrayRecord record_{};
     NotifyFn notify_;
     HWND shownOn_ = nullptr;
+    bool added_ = false;
+    int triesLeft_ = 0;
 };
 
 // The window's own big icon, as the tray shows it.

@@ -86,6 +86,41 @@ TEST_P(CompatTest, Ipv4TextIsDottedDecimal) {
     }
 }
 
+TEST_P(CompatTest, Ipv6TextIsTheShortestForm) {
+    WSADATA d;
+    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &d), 0);  // the XP path writes through the IPv6 provider
+    struct Case {
+        unsigned short words[8];
+        const wchar_t* text;
+    } cases[] = {
+        {{0, 0, 0, 0, 0, 0, 0, 1}, L"::1"},
+        {{0, 0, 0, 0, 0, 0, 0, 0}, L"::"},
+        {{0x2001, 0xdb8, 0, 0, 0, 0, 0, 1}, L"2001:db8::1"},
+        {{0xfe80, 0, 0, 0, 1, 2, 3, 4}, L"fe80::1:2:3:4"},
+        {{1, 0, 0, 1, 0, 0, 0, 1}, L"1:0:0:1::1"},  // the longest run of zeros goes
+        {{1, 0, 2, 3, 4, 5, 6, 7}, L"1:0:2:3:4:5:6:7"},  // a single zero stays
+        {{1, 0, 0, 0, 0, 0, 0, 0}, L"1::"},
+        {{0, 0, 0, 0, 0, 0xffff, 0x0102, 0x0304}, L"::ffff:1.2.3.4"},  // an IPv4 caller as IPv6 shows it
+        {{0xabcd, 0xef01, 0x2345, 0x6789, 0xabcd, 0xef01, 0x2345, 0x6789}, L"abcd:ef01:2345:6789:abcd:ef01:2345:6789"},
+    };
+    for (const Case& c : cases) {
+        in6_addr a;
+        for (int i = 0; i < 8; ++i) {
+            a.s6_addr[2 * i] = static_cast<unsigned char>(c.words[i] >> 8);
+            a.s6_addr[2 * i + 1] = static_cast<unsigned char>(c.words[i] & 0xff);
+        }
+        EXPECT_EQ(Ipv6Text(a), c.text);
+    }
+    WSACleanup();
+}
+
+TEST_P(CompatTest, MessagesFromTheShellAreLetThrough) {
+    HWND w = CreateWindowW(L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, GetModuleHandleW(nullptr), nullptr);
+    ASSERT_NE(w, nullptr);
+    EXPECT_TRUE(AllowMessageFromShell(w, RegisterWindowMessageW(L"TaskbarCreated")));
+    DestroyWindow(w);
+}
+
 TEST_P(CompatTest, FindFirstFileFastListsLongNames) {
     tovra::test::TempDir dir;
     const std::wstring name = L"A long file name.text";

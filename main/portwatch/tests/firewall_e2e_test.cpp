@@ -1,7 +1,8 @@
 // The firewall of tovra.exe driven as a user would, with real TCP connections from this process to
-// 127.0.0.1 on every watched port (the test run has its own network, where the ports are free).
+// 127.0.0.1 and ::1 on every watched port (the test run has its own network, where the ports are free).
 #include <gtest/gtest.h>
 #include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 #include <psapi.h>
 
@@ -21,6 +22,9 @@
 namespace {
 
 using namespace tovra::driver;
+using tovra::portwatch::Family;
+using tovra::portwatch::kIpv4;
+using tovra::portwatch::kIpv6;
 using tovra::portwatch::Watchers;
 using tovra::portwatch::WarningText;
 
@@ -34,13 +38,35 @@ std::vector<size_t> Holders() {
     return rows;
 }
 
-SOCKET Connect(unsigned short port, int* error = nullptr) {
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+// The loopback address of each family as the warnings name it.
+const wchar_t* Loopback(Family family) { return family == kIpv6 ? L"::1" : L"127.0.0.1"; }
+const char* FamilyName(Family family) { return family == kIpv6 ? "IPv6" : "IPv4"; }
+
+// The family's wildcard or loopback address on port.
+sockaddr_storage Address(Family family, unsigned short port, bool loopback, int* length) {
+    sockaddr_storage a{};
+    if (family == kIpv6) {
+        auto& a6 = reinterpret_cast<sockaddr_in6&>(a);
+        a6.sin6_family = AF_INET6;
+        a6.sin6_port = htons(port);
+        a6.sin6_addr = loopback ? in6addr_loopback : in6addr_any;
+        *length = sizeof a6;
+    } else {
+        auto& a4 = reinterpret_cast<sockaddr_in&>(a);
+        a4.sin_family = AF_INET;
+        a4.sin_port = htons(port);
+        a4.sin_addr.s_addr = htonl(loopback ? INADDR_LOOPBACK : INADDR_ANY);
+        *length = sizeof a4;
+    }
+    return a;
+}
+
+// Connects from the family's loopback address (127.0.0.1 or ::1) to the same on port.
+SOCKET Connect(unsigned short port, Family family = kIpv4, int* error = nullptr) {
+    SOCKET s = socket(family == kIpv6 ? AF_INET6 : AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    int length = 0;
+    sockaddr_storage to = Address(family, port, true, &length);
+    if (connect(s, reinterpret_cast<sockaddr*>(&to), length) != 0) {
         if (error) *error = WSAGetLastError();
         closesocket(s);
         return INVALID_SOCKET;
@@ -84,15 +110,28 @@ protected:
     void SetUp() override {
         WSADATA d;
         ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &d), 0);
+        // IPv6 is watched beside IPv4: without ::1 half of what follows would prove nothing.
+        {
+            SOCKET s = socket(AF_INET6, SOCK_STREAM, IPPROTO_TCP);
+            int length = 0;
+            sockaddr_storage a = Address(kIpv6, 0, true, &length);
+            const bool loopback6 = s != INVALID_SOCKET && bind(s, reinterpret_cast<sockaddr*>(&a), length) == 0;
+            const int error = WSAGetLastError();
+            if (s != INVALID_SOCKET) closesocket(s);
+            ASSERT_TRUE(loopback6) << "this machine has no IPv6 loopback (::1), error " << error
+                                   << ": the IPv6 listeners cannot be tested (enable IPv6 on lo)";
+        }
         // The fixed ports must be free to bind here (root, own network), or nothing below means anything.
-        for (size_t i : Holders()) {
-            SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            a.sin_port = htons(Watchers()[i].port);
-            ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0)
-                << "port " << Watchers()[i].port << " cannot be bound: run the tests as root in their own network";
-            closesocket(s);
+        for (Family f : {kIpv4, kIpv6}) {
+            for (size_t i : Holders()) {
+                SOCKET s = socket(f == kIpv6 ? AF_INET6 : AF_INET, SOCK_STREAM, IPPROTO_TCP);
+                int length = 0;
+                sockaddr_storage a = Address(f, Watchers()[i].port, false, &length);
+                ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&a), length), 0)
+                    << "port " << Watchers()[i].port << " (" << FamilyName(f)
+                    << ") cannot be bound: run the tests as root in their own network";
+                closesocket(s);
+            }
         }
         app_ = App::Start(tovra::test::ModuleDir() + L"\\tovra.exe");
         ASSERT_TRUE(app_.started());
@@ -116,21 +155,34 @@ protected:
                 ReadMenu(app_, main_, L"&Firewall/Disable Firewall").checked};
     }
 
-    // One connection to port: its warning must come with the row's title and text, and the
-    // connection must end without a byte. Answers the warning.
-    void ExpectWarning(size_t row) {
+    // One connection to port over the family: its warning must come with the row's title and
+    // text, and the connection must end without a byte. Answers the warning.
+    void ExpectWarning(size_t row, Family family = kIpv4) {
         const auto& w = Watchers()[row];
-        SOCKET s = Connect(w.port);
+        SCOPED_TRACE(FamilyName(family));
+        SOCKET s = Connect(w.port, family);
         ASSERT_NE(s, INVALID_SOCKET) << "port " << w.port << " does not listen";
         auto box = WaitMessageBox(app_, kWait);
         ASSERT_TRUE(box.has_value()) << "no warning for port " << w.port;
         EXPECT_EQ(box->title, w.title) << w.port;
-        EXPECT_EQ(box->text, WarningText(row, L"127.0.0.1")) << w.port;
+        EXPECT_EQ(box->text, WarningText(row, Loopback(family))) << w.port;
         EXPECT_EQ(box->icon, static_cast<UINT>(MB_ICONHAND)) << w.port;
         EXPECT_EQ(box->buttons, std::vector<int>{IDOK}) << w.port;
         EXPECT_EQ(BytesUntilEnd(s), 0) << "port " << w.port << " served something or kept the connection";
         closesocket(s);
         ASSERT_TRUE(Answer(*box, IDOK)) << w.port;
+    }
+
+    // Every watched port refuses connections over both families.
+    void ExpectNothingListens(const char* when) {
+        for (Family f : {kIpv4, kIpv6}) {
+            for (size_t i : Holders()) {
+                int error = 0;
+                EXPECT_EQ(Connect(Watchers()[i].port, f, &error), INVALID_SOCKET)
+                    << "port " << Watchers()[i].port << " (" << FamilyName(f) << ") listening " << when;
+                EXPECT_EQ(error, WSAECONNREFUSED) << Watchers()[i].port << " " << FamilyName(f);
+            }
+        }
     }
 
     App app_;
@@ -141,52 +193,58 @@ TEST_F(FirewallE2eTest, EveryPortWarnsOfEachConnectionAndKeepsListeningUntilStop
     const State stopped{L"Start", L"Stopped", false, true};
     const State running{L"Stop", L"Running", true, false};
     EXPECT_EQ(Firewall(), stopped);
-    for (size_t i : Holders()) {
-        int error = 0;
-        EXPECT_EQ(Connect(Watchers()[i].port, &error), INVALID_SOCKET) << "listening before the start";
-        EXPECT_EQ(error, WSAECONNREFUSED);
-    }
+    ExpectNothingListens("before the start");
 
     ASSERT_TRUE(Click(FindControlById(main_, tovra::shell::cmdFireWall)));
     ASSERT_TRUE(WaitFor([&] { return Firewall() == running; }, kWait));
 
-    for (size_t row : Holders()) {
-        ExpectWarning(row);
-        ExpectWarning(row);  // the watcher still listens after the first
-        if (HasFatalFailure()) return;
+    for (Family f : {kIpv4, kIpv6}) {
+        for (size_t row : Holders()) {
+            ExpectWarning(row, f);
+            ExpectWarning(row, f);  // the watcher still listens after the first
+            if (HasFatalFailure()) return;
+        }
     }
     EXPECT_FALSE(CurrentMessageBox(app_).has_value());
 
-    // The two ports the warnings are best known by, word for word.
-    SOCKET smtp = Connect(25);
-    auto box = WaitMessageBox(app_, kWait);
-    ASSERT_TRUE(box.has_value());
-    EXPECT_EQ(box->title, L"SMTP: Click OK to stop!");
-    EXPECT_EQ(box->text, L"Someone from IP 127.0.0.1 is tying to use your mail protocol");
-    ASSERT_TRUE(Answer(*box, IDOK));
-    closesocket(smtp);
-    SOCKET rpc = Connect(135);
-    box = WaitMessageBox(app_, kWait);
-    ASSERT_TRUE(box.has_value());
-    EXPECT_EQ(box->title, L"Warning: Click OK to stop!");
-    EXPECT_EQ(box->text, L"Someone form IP127.0.0.1 is tying to access your PC(Maybe a virus) ");
-    ASSERT_TRUE(Answer(*box, IDOK));
-    closesocket(rpc);
+    // The two ports the warnings are best known by, word for word, from either family.
+    struct Case {
+        unsigned short port;
+        Family family;
+        const wchar_t* title;
+        const wchar_t* text;
+    } cases[] = {
+        {25, kIpv4, L"SMTP: Click OK to stop!", L"Someone from IP 127.0.0.1 is tying to use your mail protocol"},
+        {25, kIpv6, L"SMTP: Click OK to stop!", L"Someone from IP ::1 is tying to use your mail protocol"},
+        {135, kIpv4, L"Warning: Click OK to stop!", L"Someone form IP127.0.0.1 is tying to access your PC(Maybe a virus) "},
+        {135, kIpv6, L"Warning: Click OK to stop!", L"Someone form IP::1 is tying to access your PC(Maybe a virus) "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(FamilyName(c.family));
+        SOCKET s = Connect(c.port, c.family);
+        ASSERT_NE(s, INVALID_SOCKET) << c.port;
+        auto box = WaitMessageBox(app_, kWait);
+        ASSERT_TRUE(box.has_value()) << c.port;
+        EXPECT_EQ(box->title, c.title);
+        EXPECT_EQ(box->text, c.text);
+        ASSERT_TRUE(Answer(*box, IDOK));
+        closesocket(s);
+    }
 
     ASSERT_TRUE(ChooseMenu(app_, main_, L"&Firewall/Disable Firewall"));
     ASSERT_TRUE(WaitFor([&] { return Firewall() == stopped; }, kWait));
-    for (size_t i : Holders()) {
-        int error = 0;
-        EXPECT_EQ(Connect(Watchers()[i].port, &error), INVALID_SOCKET) << "still listening after Stop";
-        EXPECT_EQ(error, WSAECONNREFUSED) << Watchers()[i].port;
-    }
+    ExpectNothingListens("after Stop");
     EXPECT_FALSE(CurrentMessageBox(app_).has_value());
 
     // "Enable Firewall" starts it again.
     ASSERT_TRUE(ChooseMenu(app_, main_, L"&Firewall/Enable Firewall"));
     ASSERT_TRUE(WaitFor([&] { return Firewall() == running; }, kWait));
-    ExpectWarning(0);
+    ExpectWarning(0, kIpv4);
+    ExpectWarning(0, kIpv6);
 }
+
+// Alternates the families; the odd number of ports gives every port both over a round.
+Family FloodFamily(int attempt) { return attempt % 2 ? kIpv6 : kIpv4; }
 
 TEST_F(FirewallE2eTest, AFloodNeitherNestsWarningsNorHangsNorGrows) {
     ASSERT_TRUE(ChooseMenu(app_, main_, L"&Firewall/Enable Firewall"));
@@ -224,7 +282,7 @@ TEST_F(FirewallE2eTest, AFloodNeitherNestsWarningsNorHangsNorGrows) {
     // Warm-up: the program's heap settles after its first warnings.
     std::vector<SOCKET> warm;
     for (int i = 0; i < 60; ++i) {
-        SOCKET s = Connect(Watchers()[rows[i % rows.size()]].port);
+        SOCKET s = Connect(Watchers()[rows[i % rows.size()]].port, FloodFamily(i));
         ASSERT_NE(s, INVALID_SOCKET);
         closesocket(s);
     }
@@ -234,14 +292,14 @@ TEST_F(FirewallE2eTest, AFloodNeitherNestsWarningsNorHangsNorGrows) {
     SIZE_T before = PrivateBytes(app_);
     ASSERT_GT(before, 0u) << "the program's memory cannot be read";
 
-    // The flood: 1,000 connection attempts spread over the ports, as fast as they go.
+    // The flood: 1,000 connection attempts spread over the ports and both families, as fast as they go.
     constexpr int kFlood = 1000;
     std::atomic<int> connected{0}, refused{0};
     std::atomic<ULONGLONG> attemptsMs{0};
     ULONGLONG floodStart = tovra::compat::TickCount64();
     std::thread flood([&] {
         for (int i = 0; i < kFlood; ++i) {
-            SOCKET s = Connect(Watchers()[rows[i % rows.size()]].port);
+            SOCKET s = Connect(Watchers()[rows[i % rows.size()]].port, FloodFamily(i));
             if (s == INVALID_SOCKET) { ++refused; continue; }
             ++connected;
             closesocket(s);
@@ -268,8 +326,9 @@ TEST_F(FirewallE2eTest, AFloodNeitherNestsWarningsNorHangsNorGrows) {
     EXPECT_LT(after, before + 4 * 1024 * 1024) << "memory grew by " << (after - before) << " bytes";
     EXPECT_TRUE(app_.Running());
 
-    // Every watcher still listens.
-    for (size_t row : rows) ExpectWarning(row);
+    // Every watcher still listens, on both families.
+    for (Family f : {kIpv4, kIpv6})
+        for (size_t row : rows) ExpectWarning(row, f);
 }
 
 }  // namespace

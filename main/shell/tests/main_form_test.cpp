@@ -10,6 +10,7 @@
 #include "main/popup/popup_blocker.h"
 #include "main/shell/main_ids.h"
 #include "main/shell/placement.h"
+#include "main/shell/tests/fake_shell.h"
 #include "shared/message_box.h"
 
 namespace {
@@ -58,12 +59,13 @@ struct MainFormTest : ::testing::Test {
     struct Firewall {
         std::wstring button, status;
         bool enable, disable;
-        size_t listening;
+        size_t listening4, listening6;  // watchers listening on IPv4, on IPv6
         bool operator==(const Firewall&) const = default;
     };
     Firewall FirewallState() {
         return {form->Text(cmdFireWall), form->Text(lblFireWall), form->MenuChecked(mnuEFire),
-                form->MenuChecked(mnuDFire), form->PortWatch()->ListeningCount()};
+                form->MenuChecked(mnuDFire), form->PortWatch()->ListeningCount(tovra::portwatch::kIpv4),
+                form->PortWatch()->ListeningCount(tovra::portwatch::kIpv6)};
     }
 };
 
@@ -163,8 +165,8 @@ TEST_F(MainFormTest, TheBlockerButtonDecidesByItsCaption) {
 }
 
 TEST_F(MainFormTest, FirewallFromTheButtonAndTheMenu) {
-    const Firewall stopped{L"Start", L"Stopped", false, true, 0};
-    const Firewall running{L"Stop", L"Running", true, false, 19};
+    const Firewall stopped{L"Start", L"Stopped", false, true, 0, 0};
+    const Firewall running{L"Stop", L"Running", true, false, 19, 19};
     EXPECT_EQ(FirewallState(), stopped);
     Click(cmdFireWall);
     ASSERT_EQ(FirewallState(), running) << "the fixed ports must be free to bind (run as root, own network)";
@@ -196,7 +198,8 @@ TEST_F(MainFormTest, PortsThatCannotBeWatchedAreNamedInTheStatusTooltip) {
 
     Command(mnuEFire);
     EXPECT_EQ(form->Text(lblFireWall), L"Running");  // the status word stays as it always was
-    EXPECT_EQ(form->PortWatch()->ListeningCount(), 18u);
+    EXPECT_EQ(form->PortWatch()->ListeningCount(tovra::portwatch::kIpv4), 18u);
+    EXPECT_EQ(form->PortWatch()->ListeningCount(tovra::portwatch::kIpv6), 19u);  // IPv6 has its own
     EXPECT_EQ(form->FireWallTip(), L"Port not watched: 145");
     Command(mnuDFire);
     EXPECT_EQ(form->FireWallTip(), L"");
@@ -321,6 +324,142 @@ TEST_F(MainFormTest, AboutShowsTheBoxWithoutOwnerAndAgainAfterItWasClosed) {
     Command(mnuAbout);
     ASSERT_NE(form->About(), nullptr);
     EXPECT_TRUE(form->About()->Visible());
+}
+
+// The main window against a shell that can be missing, restarted or slow, with a quick retry timer.
+struct MainFormTrayTest : ::testing::Test {
+    static constexpr UINT kRetryMs = 30;
+    tovra::shell::test::FakeShell shell;
+    FakeLauncher launcher;
+    int ends = 0;
+    std::unique_ptr<MainForm> form;
+
+    void Load() {
+        MainForm::Seams seams;
+        seams.launcher = &launcher;
+        seams.endProgram = [this] { ++ends; };
+        seams.trayNotify = shell.Notify();
+        seams.trayRetryMs = kRetryMs;
+        seams.createWatcher = [](HWND) {};  // the messages pumped here must not reach the shell's browsers
+        form = std::make_unique<MainForm>(std::move(seams));
+        ASSERT_TRUE(form->Load());
+    }
+    void TearDown() override { form.reset(); }
+
+    // Runs the window's messages, timers included, until cond holds or the time is up.
+    static bool PumpUntil(const std::function<bool()>& cond, DWORD ms) {
+        const DWORD start = GetTickCount();
+        for (;;) {
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&msg);
+                DispatchMessageW(&msg);
+            }
+            if (cond()) return true;
+            if (GetTickCount() - start > ms) return false;
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+        }
+    }
+    static void PumpFor(DWORD ms) { PumpUntil([] { return false; }, ms); }
+    void SendTaskbarCreated() {
+        SendMessageW(form->hwnd(), RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+    }
+};
+
+TEST_F(MainFormTrayTest, AnIconTheShellRefusesAtTheStartIsOfferedAgainUntilItIsTaken) {
+    shell.missingForAdds = 3;  // the taskbar is not there yet at logon
+    Load();
+    EXPECT_TRUE(form->Tray().bRunningInTray);
+    EXPECT_FALSE(form->Tray().Added());
+    EXPECT_EQ(shell.Count(NIM_ADD), 1u) << "the load does not wait for the taskbar";
+    ASSERT_TRUE(PumpUntil([&] { return form->Tray().Added(); }, 5000)) << "the icon was not offered again";
+    EXPECT_TRUE(shell.Has(form->hwnd()));
+    EXPECT_EQ(shell.Count(NIM_ADD), 4u);
+    PumpFor(10 * kRetryMs);
+    EXPECT_EQ(shell.Count(NIM_ADD), 4u) << "offered again after the shell took it";
+
+    SendMessageW(form->hwnd(), WM_COMMAND, MAKEWPARAM(mnuExit, 0), 0);
+    EXPECT_EQ(ends, 1);
+    EXPECT_FALSE(shell.Has(form->hwnd())) << "the way out leaves the icon behind";
+    EXPECT_EQ(shell.sent().back().message, static_cast<DWORD>(NIM_DELETE));
+}
+
+TEST_F(MainFormTrayTest, WithoutATaskbarTheTriesEndAndTaskbarCreatedAddsTheIcon) {
+    shell.down = true;
+    Load();
+    ASSERT_TRUE(PumpUntil([&] { return !form->Tray().WantsRetry(); }, (kTrayAddTries + 20) * kRetryMs * 4))
+        << "the tries do not end";
+    PumpFor(10 * kRetryMs);
+    EXPECT_EQ(shell.Count(NIM_ADD), static_cast<size_t>(1 + kTrayAddTries));
+
+    // The taskbar comes, and says so.
+    shell.down = false;
+    SendTaskbarCreated();
+    EXPECT_TRUE(form->Tray().Added());
+    EXPECT_TRUE(shell.Has(form->hwnd()));
+    EXPECT_EQ(shell.sent().back().record.hWnd, form->hwnd());
+    EXPECT_EQ(std::string(shell.sent().back().record.szTip), "Tovra Internet Security 1.0");
+}
+
+TEST_F(MainFormTrayTest, ExplorersRestartBringsTheIconBack) {
+    Load();
+    ASSERT_TRUE(shell.Has(form->hwnd()));
+    shell.Restart();
+    SendTaskbarCreated();
+    EXPECT_TRUE(shell.Has(form->hwnd()));
+    EXPECT_EQ(shell.sent().back().message, static_cast<DWORD>(NIM_ADD));
+
+    // The taskbar says it is there before it takes icons: the timer carries on from there.
+    shell.Restart();
+    shell.missingForAdds = 2;
+    SendTaskbarCreated();
+    EXPECT_FALSE(shell.Has(form->hwnd()));
+    ASSERT_TRUE(PumpUntil([&] { return shell.Has(form->hwnd()); }, 5000)) << "the icon did not come back";
+
+    // Said while the icon is still there: it stays, and nothing is tried again.
+    const size_t adds = shell.Count(NIM_ADD);
+    SendTaskbarCreated();
+    PumpFor(10 * kRetryMs);
+    EXPECT_TRUE(shell.Has(form->hwnd()));
+    EXPECT_EQ(shell.Count(NIM_ADD), adds + 1);
+
+    SendMessageW(form->hwnd(), WM_CLOSE, 0, 0);
+    EXPECT_EQ(ends, 1);
+    EXPECT_FALSE(shell.Has(form->hwnd()));
+}
+
+TEST_F(MainFormTrayTest, ClicksOnTheIconDoNothing) {
+    Load();
+    tovra::ScriptedMessageBoxes boxes;
+    auto windows = [] {
+        int n = 0;
+        EnumThreadWindows(
+            GetCurrentThreadId(),
+            [](HWND, LPARAM count) -> BOOL {
+                ++*reinterpret_cast<int*>(count);
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&n));
+        return n;
+    };
+    const int before = windows();
+    const size_t sent = shell.sent().size();
+    for (bool minimised : {false, true}) {
+        if (minimised) ShowWindow(form->hwnd(), SW_MINIMIZE);
+        for (UINT mouse : {WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_RBUTTONDOWN, WM_RBUTTONUP,
+                           WM_RBUTTONDBLCLK, WM_MBUTTONDOWN, WM_MBUTTONUP}) {
+            SendMessageW(form->hwnd(), kTrayCallbackMessage, 1, mouse);
+        }
+        PumpFor(50);
+        EXPECT_EQ(IsIconic(form->hwnd()) != FALSE, minimised) << "the window is restored from the taskbar only";
+        EXPECT_TRUE(IsWindowVisible(form->hwnd()));
+    }
+    EXPECT_EQ(windows(), before) << "a window or menu opened";
+    EXPECT_TRUE(boxes.calls().empty());
+    EXPECT_TRUE(launcher.started.empty());
+    EXPECT_TRUE(launcher.opened.empty());
+    EXPECT_EQ(shell.sent().size(), sent);
+    EXPECT_EQ(ends, 0);
 }
 
 }  // namespace

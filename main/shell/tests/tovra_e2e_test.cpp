@@ -2,6 +2,7 @@
 // statuses and menus, the ways out, and the shell's own commands.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <shellapi.h>
 
 #include <optional>
 #include <string>
@@ -165,6 +166,28 @@ TEST_F(TovraE2eTest, EveryWayOutEndsTheProgramAndTakesTheIcon) {
         EXPECT_EQ(code, 0u);
         EXPECT_TRUE(WaitFor([] { return !TrayShown(); }, kWait)) << "an icon was left behind, way " << way;
     }
+}
+
+TEST_F(TovraE2eTest, TheIconComesBackWhenTheTaskbarIsCreatedAgain) {
+    StartMain();
+    if (HasFatalFailure()) return;
+    ASSERT_TRUE(WaitFor(TrayShown, kWait));
+    // The shell loses the program's icon, as when Explorer restarts...
+    NOTIFYICONDATAA gone{};
+    gone.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    gone.hWnd = main_;
+    gone.uID = 1;
+    ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &gone)) << "the program's icon is not the shell's icon 1 of its window";
+    ASSERT_TRUE(WaitFor([] { return !TrayShown(); }, kWait));
+    // ...and the new taskbar tells every top-level window that it is there.
+    ASSERT_TRUE(PostMessageW(HWND_BROADCAST, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0));
+    EXPECT_TRUE(WaitFor(TrayShown, kWait)) << "the icon did not come back";
+    EXPECT_TRUE(app_.Running());
+
+    // The way out still takes it.
+    ASSERT_TRUE(ChooseMenu(app_, main_, L"&File/Exit"));
+    ASSERT_TRUE(app_.WaitExit(kWait));
+    EXPECT_TRUE(WaitFor([] { return !TrayShown(); }, kWait)) << "an icon was left behind";
 }
 
 TEST_F(TovraE2eTest, ScanSaysSoWhenTheScannerIsNotInstalled) {

@@ -6,12 +6,15 @@
 #include <vector>
 
 #include "main/shell/main_ids.h"
+#include "main/shell/tests/fake_shell.h"
 #include "main/shell/tray.h"
 
 namespace {
 
 using tovra::shell::clsTray;
+using tovra::shell::kTrayAddTries;
 using tovra::shell::TrayRecord;
+using tovra::shell::test::FakeShell;
 
 struct Sent {
     DWORD message;
@@ -120,6 +123,131 @@ TEST(TrayTest, LongTipsAreCutSoTheFieldAlwaysEndsWithANul) {
     EXPECT_EQ(Tip(r), "Caf\xe9");
 }
 
+// The fields an add names the icon and its look by.
+void ExpectSameIcon(const TrayRecord& a, const TrayRecord& b, int line) {
+    SCOPED_TRACE(testing::Message() << "from line " << line);
+    EXPECT_EQ(a.cbSize, b.cbSize);
+    EXPECT_EQ(a.hWnd, b.hWnd);
+    EXPECT_EQ(a.uID, b.uID);
+    EXPECT_EQ(a.uFlags, b.uFlags);
+    EXPECT_EQ(a.uCallbackMessage, b.uCallbackMessage);
+    EXPECT_EQ(a.hIcon, b.hIcon);
+    EXPECT_EQ(Tip(a), Tip(b));
+}
+
+TEST(TrayTest, AnIconTheShellDidNotTakeIsOfferedAgainUntilItIs) {
+    struct Case {
+        const char* name;
+        int missingForAdds, timedOutAdds;
+        bool addedAtOnce;
+        size_t adds;  // in all, until the shell has it
+    } cases[] = {
+        {"the taskbar takes it", 0, 0, true, 1},
+        {"an add reported as timed out but done", 0, 1, true, 1},  // the modify shows it is there
+        {"no taskbar for three tries", 3, 0, false, 4},
+        {"no taskbar, then a time-out", 1, 1, false, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeShell shell;
+        shell.missingForAdds = c.missingForAdds;
+        shell.timedOutAdds = c.timedOutAdds;
+        clsTray tray(shell.Notify());
+        Owner owner(tovra::shell::kMainTitle);
+        tray.ShowIcon(owner.hwnd());
+        EXPECT_TRUE(tray.bRunningInTray);
+        EXPECT_EQ(tray.Added(), c.addedAtOnce);
+        EXPECT_EQ(tray.WantsRetry(), !c.addedAtOnce);
+        for (int tick = 0; tick < 10 && tray.WantsRetry(); ++tick) tray.RetryAdd(owner.hwnd());
+        EXPECT_TRUE(tray.Added());
+        EXPECT_FALSE(tray.WantsRetry());
+        EXPECT_TRUE(shell.Has(owner.hwnd()));
+        EXPECT_EQ(shell.Count(NIM_ADD), c.adds);
+        for (const FakeShell::Sent& s : shell.sent()) ExpectSameIcon(s.record, shell.sent()[0].record, __LINE__);
+        // Once the shell has it, ticks send nothing.
+        const size_t before = shell.sent().size();
+        tray.RetryAdd(owner.hwnd());
+        EXPECT_EQ(shell.sent().size(), before);
+    }
+}
+
+TEST(TrayTest, TheTriesEndAfterTheirBoundAndALaterTaskbarAddsTheIcon) {
+    FakeShell shell;
+    shell.down = true;
+    clsTray tray(shell.Notify());
+    Owner owner(tovra::shell::kMainTitle);
+    tray.ShowIcon(owner.hwnd());
+    for (int tick = 0; tick < 2 * kTrayAddTries; ++tick) tray.RetryAdd(owner.hwnd());
+    EXPECT_EQ(shell.Count(NIM_ADD), static_cast<size_t>(1 + kTrayAddTries));
+    EXPECT_FALSE(tray.WantsRetry());
+    EXPECT_FALSE(tray.Added());
+    EXPECT_TRUE(tray.bRunningInTray) << "the icon is still meant to be shown";
+
+    shell.down = false;
+    tray.TaskbarCreated(owner.hwnd());
+    EXPECT_TRUE(tray.Added());
+    EXPECT_TRUE(shell.Has(owner.hwnd()));
+    EXPECT_EQ(Tip(shell.sent().back().record), "Tovra Internet Security 1.0");
+}
+
+TEST(TrayTest, TaskbarCreatedAddsAShownIconAgainAndNothingElse) {
+    FakeShell shell;
+    clsTray tray(shell.Notify());
+    Owner owner(tovra::shell::kMainTitle);
+    tray.TaskbarCreated(owner.hwnd());
+    EXPECT_TRUE(shell.sent().empty()) << "no icon shown yet";
+
+    tray.ShowIcon(owner.hwnd());
+    ASSERT_TRUE(tray.Added());
+    const TrayRecord shown = shell.sent().back().record;
+    shell.Restart();
+    tray.TaskbarCreated(owner.hwnd());
+    EXPECT_TRUE(shell.Has(owner.hwnd()));
+    EXPECT_EQ(shell.sent().back().message, static_cast<DWORD>(NIM_ADD));
+    ExpectSameIcon(shell.sent().back().record, shown, __LINE__);
+
+    // A tip changed meanwhile comes back with the icon.
+    tray.ChangeToolTip(owner.hwnd(), L"Changed");
+    shell.Restart();
+    tray.TaskbarCreated(owner.hwnd());
+    EXPECT_EQ(Tip(shell.sent().back().record), "Changed");
+    EXPECT_TRUE(shell.Has(owner.hwnd()));
+
+    // Said while the shell still has the icon: it stays, once, and nothing is tried again.
+    tray.TaskbarCreated(owner.hwnd());
+    EXPECT_TRUE(tray.Added());
+    EXPECT_FALSE(tray.WantsRetry());
+    EXPECT_TRUE(shell.Has(owner.hwnd()));
+
+    // Another window's message, or one after the icon was removed, sends nothing.
+    Owner other(L"other");
+    size_t before = shell.sent().size();
+    tray.TaskbarCreated(other.hwnd());
+    EXPECT_EQ(shell.sent().size(), before);
+    tray.RemoveIcon(owner.hwnd());
+    EXPECT_FALSE(shell.Has(owner.hwnd()));
+    before = shell.sent().size();
+    tray.TaskbarCreated(owner.hwnd());
+    tray.RetryAdd(owner.hwnd());
+    EXPECT_EQ(shell.sent().size(), before);
+    EXPECT_FALSE(shell.Has(owner.hwnd()));
+}
+
+TEST(TrayTest, RemovingEndsTheTries) {
+    FakeShell shell;
+    shell.down = true;
+    clsTray tray(shell.Notify());
+    Owner owner(tovra::shell::kMainTitle);
+    tray.ShowIcon(owner.hwnd());
+    ASSERT_TRUE(tray.WantsRetry());
+    tray.RemoveIcon(owner.hwnd());
+    EXPECT_FALSE(tray.WantsRetry());
+    shell.down = false;
+    const size_t before = shell.sent().size();
+    tray.RetryAdd(owner.hwnd());
+    EXPECT_EQ(shell.sent().size(), before);
+}
+
 TEST(TrayTest, TheRealNotificationAreaShowsAndDropsTheIcon) {
     Owner owner(tovra::shell::kMainTitle);
     auto trayWindow = [] { return FindWindowW(L"__winex11_standalone_tray", nullptr); };
@@ -140,6 +268,24 @@ TEST(TrayTest, TheRealNotificationAreaShowsAndDropsTheIcon) {
 
         tray.ShowIcon(owner.hwnd());
         EXPECT_TRUE(shown());
+        EXPECT_TRUE(tray.Added());
+
+        // The shell loses the icon behind the object's back, as when Explorer restarts; its
+        // "TaskbarCreated" brings it back.
+        NOTIFYICONDATAA gone{};
+        gone.cbSize = NOTIFYICONDATAA_V1_SIZE;
+        gone.hWnd = owner.hwnd();
+        gone.uID = 1;
+        ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &gone));
+        ASSERT_FALSE(shown());
+        tray.TaskbarCreated(owner.hwnd());
+        EXPECT_TRUE(shown());
+        EXPECT_TRUE(tray.Added());
+        // Said while the shell still has it: the shell refuses the second add, the icon stays.
+        tray.TaskbarCreated(owner.hwnd());
+        EXPECT_TRUE(shown());
+        EXPECT_TRUE(tray.Added());
+        EXPECT_FALSE(tray.WantsRetry());
     }
     // An icon still shown when the object goes is taken away with it.
     EXPECT_FALSE(shown());
