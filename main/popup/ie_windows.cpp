@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "main/popup/events.h"
+#include "shared/compat.h"
 
 namespace tovra::popup {
 
@@ -15,12 +16,45 @@ constexpr IID kDShellWindowsEvents = {0xfe4106e0, 0x399a, 0x11d0, {0xa4, 0x8c, 0
 
 // Hands the old collection's sinks to a local before releasing them: a sink's release may let
 // events in (its browser lives in another process) that start a rebuild of their own.
-void ReleaseSinks(std::vector<std::pair<std::wstring, std::shared_ptr<IE_Class>>>& col) {
+template <typename Collection>
+void ReleaseSinks(Collection& col) {
     auto old = std::move(col);
     col.clear();
     old.clear();
 }
+
+class OwnedBstr {
+public:
+    OwnedBstr() = default;
+    OwnedBstr(const OwnedBstr&) = delete;
+    OwnedBstr& operator=(const OwnedBstr&) = delete;
+    ~OwnedBstr() { ::SysFreeString(s_); }
+    BSTR* put() { ::SysFreeString(s_); s_ = nullptr; return &s_; }
+    std::wstring_view view() const { return s_ ? std::wstring_view(s_, ::SysStringLen(s_)) : std::wstring_view(); }
+
+private:
+    BSTR s_ = nullptr;
+};
 }  // namespace
+
+ComPtr<IUnknown> BrowserIdentity(IUnknown* browser) {
+    ComPtr<IUnknown> identity;
+    if (browser) browser->QueryInterface(IID_IUnknown, identity.put_void());
+    return identity;
+}
+
+bool IsWebBrowserProgram(std::wstring_view fullName) {
+    constexpr std::wstring_view kBrowser = L"iexplore.exe";
+    const size_t slash = fullName.find_last_of(L"\\/");
+    const std::wstring_view file = slash == std::wstring_view::npos ? fullName : fullName.substr(slash + 1);
+    return compat::CompareNoCase(file.data(), file.size(), kBrowser.data(), kBrowser.size()) == 0;
+}
+
+bool IsWebBrowserWindow(IWebBrowser2* window) {
+    if (!window) return false;
+    OwnedBstr name;
+    return SUCCEEDED(window->get_FullName(name.put())) && IsWebBrowserProgram(name.view());
+}
 
 bool ShellWindowsServedByWineDesktop() {
     HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
@@ -71,10 +105,25 @@ void cIEWindows::WaitForRebuild(const char* what) const {
     if (bRefreshing_) throw WatcherBusy(std::string(what) + ": the browser windows are being rebuilt");
 }
 
-std::shared_ptr<IE_Class> cIEWindows::IE(std::wstring_view key) const {
+std::shared_ptr<IE_Class> cIEWindows::SinkOf(IUnknown* identity) const {
+    if (!identity) return nullptr;
+    for (const Window& w : colWindows_) {
+        if (w.identity.get() == identity) return w.sink;
+    }
+    return nullptr;
+}
+
+std::shared_ptr<IE_Class> cIEWindows::IE(IUnknown* browser) const {
     WaitForRebuild("IE");
-    for (const auto& [k, sink] : colWindows_) {
-        if (k == key) return sink;
+    const ComPtr<IUnknown> identity = BrowserIdentity(browser);
+    if (std::shared_ptr<IE_Class> sink = SinkOf(identity.get())) return sink;
+    throw NoSuchWindow("IE: that browser has no sink");
+}
+
+std::shared_ptr<IE_Class> cIEWindows::IE(std::wstring_view handle) const {
+    WaitForRebuild("IE");
+    for (const Window& w : colWindows_) {
+        if (std::to_wstring(w.sink->IEHandle()) == handle) return w.sink;
     }
     throw NoSuchWindow("IE: no browser window with that handle");
 }
@@ -82,13 +131,13 @@ std::shared_ptr<IE_Class> cIEWindows::IE(std::wstring_view key) const {
 std::shared_ptr<IE_Class> cIEWindows::IE(long position) const {
     WaitForRebuild("IE");
     if (position < 1 || position > Count()) throw NoSuchWindow("IE: no browser window at that position");
-    return colWindows_[static_cast<size_t>(position - 1)].second;
+    return colWindows_[static_cast<size_t>(position - 1)].sink;
 }
 
 std::vector<std::shared_ptr<IE_Class>> cIEWindows::NewEnum() const {
     std::vector<std::shared_ptr<IE_Class>> sinks;
     sinks.reserve(colWindows_.size());
-    for (const auto& entry : colWindows_) sinks.push_back(entry.second);
+    for (const Window& w : colWindows_) sinks.push_back(w.sink);
     return sinks;
 }
 
@@ -140,14 +189,25 @@ void cIEWindows::FireIEEvent(int code, LONG hwnd, const std::vector<Variant>& gi
 std::shared_ptr<IE_Class> cIEWindows::AddIEWindow(IDispatch* ie) { return AddIEWindow(ie, generation_); }
 
 std::shared_ptr<IE_Class> cIEWindows::AddIEWindow(IDispatch* ie, unsigned generation) {
+    // Keyed by identity, not by window handle: the tabs of one window share the handle, and each
+    // needs a sink of its own or its pop-ups get through.
+    ComPtr<IUnknown> identity = BrowserIdentity(ie);
+    if (!identity) return nullptr;
+    if (std::shared_ptr<IE_Class> existing = SinkOf(identity.get())) return existing;
+
+    // Web browsers only. A File Explorer window would be probed too, and a probe whose cancelled
+    // navigation never comes leaves bSuppressNext set to swallow the user's next one.
+    ComPtr<IWebBrowser2> window;
+    ie->QueryInterface(IID_IWebBrowser2, window.put_void());
+    const bool browser = IsWebBrowserWindow(window.get());
+    // Each call into the browser's process may let a newer rebuild in: its collection stands.
+    if (!browser || generation != generation_) return nullptr;
+
     std::shared_ptr<IE_Class> sink = IE_Class::Create();
     sink->SetIEctl(ie);
-    // Attaching talks to the browser, which may let a newer rebuild in: its collection stands.
     if (generation != generation_) return sink;
-    std::wstring key = std::to_wstring(sink->IEHandle());
-    const bool taken = std::any_of(colWindows_.begin(), colWindows_.end(),
-                                   [&](const auto& entry) { return entry.first == key; });
-    if (!taken) colWindows_.emplace_back(std::move(key), sink);
+    if (std::shared_ptr<IE_Class> existing = SinkOf(identity.get())) return existing;
+    colWindows_.push_back({std::move(identity), sink});
     return sink;
 }
 

@@ -1,6 +1,6 @@
-// cIEWindows: the watcher of the shell's browser windows. Keeps one IE_Class sink on every window
-// of the shell's ShellWindows list, rebuilds them all on each registered or revoked notice, and
-// turns the sinks' reports into eleven events for its listeners.
+// cIEWindows: the watcher of the shell's browser windows. Keeps one IE_Class sink on every web
+// browser of the shell's ShellWindows list, rebuilds them all on each registered or revoked notice,
+// and turns the sinks' reports into eleven events for its listeners.
 #pragma once
 #include <windows.h>
 #include <exdisp.h>
@@ -59,6 +59,16 @@ HRESULT CreateShellWindows(IShellWindows** out);
 DWORD ShellWindowsClassContext();
 bool ShellWindowsServedByWineDesktop();
 
+// The browser's COM identity (the pointer QueryInterface gives for IUnknown), the same through any
+// of its interfaces; empty when it has none. The watcher tells its windows apart by it: every tab
+// of an Internet Explorer 7 to 11 window reports the window's handle, so handles repeat.
+ComPtr<IUnknown> BrowserIdentity(IUnknown* browser);
+// Whether a program's full path names the web browser: its file name is iexplore.exe, in any case.
+bool IsWebBrowserProgram(std::wstring_view fullName);
+// Whether a window of the shell's list runs in the web browser's program (get_FullName). File
+// Explorer windows share the list and the interface, and answer with explorer.exe.
+bool IsWebBrowserWindow(IWebBrowser2* window);
+
 class cIEWindows : public std::enable_shared_from_this<cIEWindows> {
 public:
     // Class_Initialize: takes over lWatcherPtr and builds the first set of sinks. Never throws
@@ -69,9 +79,12 @@ public:
     cIEWindows(const cIEWindows&) = delete;
     cIEWindows& operator=(const cIEWindows&) = delete;
 
-    // The sink stored under a window handle as decimal text. Throws NoSuchWindow for a key that is
-    // not there, WatcherBusy when called from within the rebuild.
-    std::shared_ptr<IE_Class> IE(std::wstring_view key) const;
+    // The sink of a browser, reached through any of its interfaces. Throws NoSuchWindow for a
+    // browser that has none, WatcherBusy when called from within the rebuild.
+    std::shared_ptr<IE_Class> IE(IUnknown* browser) const;
+    // The first sink, in collection order, whose browser window has this handle as decimal text.
+    // The tabs of one window share its handle: IE(browser) tells them apart. Errors as above.
+    std::shared_ptr<IE_Class> IE(std::wstring_view handle) const;
     // The sink at a position counting from 1; errors as above.
     std::shared_ptr<IE_Class> IE(long position) const;
     long Count() const { return static_cast<long>(colWindows_.size()); }
@@ -84,7 +97,9 @@ public:
     // Used inside the subsystem: raises the event that the code stands for (nothing for a code
     // outside 1 to 9) with the arguments converted to the event's types.
     void FireIEEvent(int code, LONG hwnd, const std::vector<Variant>& args);
-    // Attaches a new sink to a browser and stores it under its handle (unless that key is taken).
+    // Attaches a new sink to a web browser and stores it under the browser's identity. A browser
+    // that already has a sink keeps it (and gets it back); a window that is no web browser, or has
+    // no identity, gets none (empty).
     std::shared_ptr<IE_Class> AddIEWindow(IDispatch* ie);
     // The rebuild: every sink is released and each listed window gets a new one.
     void RefreshWindows();
@@ -102,12 +117,19 @@ private:
     explicit cIEWindows(ShellWindowsFactory factory);
     std::shared_ptr<IE_Class> AddIEWindow(IDispatch* ie, unsigned generation);
     void SetWinShell(ComPtr<IShellWindows> windows, unsigned generation);
+    std::shared_ptr<IE_Class> SinkOf(IUnknown* identity) const;
     HRESULT OnShellEvent(DISPID id, const DISPPARAMS* params);
     void WaitForRebuild(const char* what) const;
     std::vector<IEWindowsEvents*> ListenersSnapshot() const { return listeners_; }
 
     ShellWindowsFactory factory_;
-    std::vector<std::pair<std::wstring, std::shared_ptr<IE_Class>>> colWindows_;
+    // colWindows: one sink per browser, keyed by the browser's identity. The key holds a reference,
+    // so no other object can take the same address while the entry stands.
+    struct Window {
+        ComPtr<IUnknown> identity;
+        std::shared_ptr<IE_Class> sink;
+    };
+    std::vector<Window> colWindows_;
     ComPtr<IShellWindows> winShell_;
     ComPtr<DispatchEventSink> shellSink_;
     EventConnection shellEvents_;

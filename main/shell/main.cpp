@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "main/popup/com_security.h"
 #include "main/popup/popup_blocker.h"
 #include "main/shell/main_form.h"
 #include "main/shell/splash_form.h"
@@ -22,6 +23,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
     }
     // The browser control of the About box and the browser watcher both need OLE on this thread.
     tovra::ComScope ole(tovra::ComScope::Ole);
+    // Before the first COM object, as the first marshalled interface fixes the process's call
+    // security: ours lets Protected Mode browsers' events in. Where it cannot be set, COM's
+    // defaults stay.
+    tovra::popup::TryAllowBrowserEventCalls();
     tovra::forms::InitCommonControls();
 
     std::unique_ptr<tovra::shell::MainForm> mainForm;

@@ -169,6 +169,15 @@ STDMETHODIMP FakeBrowser::get_Document(IDispatch** pp) {
     return *pp ? S_OK : S_FALSE;
 }
 
+STDMETHODIMP FakeBrowser::get_FullName(BSTR* name) {
+    ++fullNameCalls;
+    if (onGetFullName) onGetFullName();
+    *name = nullptr;
+    if (FAILED(fullNameResult)) return fullNameResult;
+    *name = ::SysAllocStringLen(fullName.data(), static_cast<UINT>(fullName.size()));
+    return *name ? S_OK : E_OUTOFMEMORY;
+}
+
 STDMETHODIMP FakeBrowser::get_HWND(SHANDLE_PTR* p) {
     if (onGetHwnd) onGetHwnd();
     if (FAILED(hwndResult)) return hwndResult;
@@ -224,6 +233,29 @@ void FakeBrowser::FireCommandStateChange(LONG command, bool enable) {
     VARIANT vEnable = Make(VT_BOOL);
     vEnable.boolVal = enable ? VARIANT_TRUE : VARIANT_FALSE;
     events_.Fire(DISPID_COMMANDSTATECHANGE, {vCommand, vEnable});
+}
+
+// ---- FakeDispatchAlias ------------------------------------------------------------------------
+STDMETHODIMP FakeDispatchAlias::QueryInterface(REFIID riid, void** ppv) {
+    if (IsEqualIID(riid, IID_IDispatch)) {
+        *ppv = static_cast<IDispatch*>(this);
+        AddRef();
+        return S_OK;
+    }
+    return object_->QueryInterface(riid, ppv);
+}
+
+STDMETHODIMP_(ULONG) FakeDispatchAlias::AddRef() {
+    ++ownRefs_;
+    return object_->AddRef();
+}
+
+// Every reference on the alias is one on the object, the first one taken at creation.
+STDMETHODIMP_(ULONG) FakeDispatchAlias::Release() {
+    const long own = --ownRefs_;
+    const ULONG n = object_->Release();
+    if (own == 0) delete this;
+    return n;
 }
 
 // ---- FakeShellWindows -------------------------------------------------------------------------

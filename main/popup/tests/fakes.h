@@ -105,16 +105,22 @@ public:
     }
     FakeConnectionPoint& events() { return events_; }
 
-    // What the browser shows and answers.
+    // What the browser shows and answers. FullName is the program the window runs in: Internet
+    // Explorer unless a test makes it a File Explorer window.
     SHANDLE_PTR hwnd = 0;
     HRESULT hwndResult = S_OK;
+    std::wstring fullName = L"C:\\Program Files\\Internet Explorer\\IEXPLORE.EXE";
+    HRESULT fullNameResult = S_OK;
     ComPtr<IDispatch> document;
     bool forwardHistory = false;
-    // Runs inside GoForward / get_HWND, as calls into another process can let events in.
+    // Runs inside GoForward / get_HWND / get_FullName, as calls into another process can let
+    // events in.
     std::function<void()> onGoForward;
     std::function<void()> onGetHwnd;
+    std::function<void()> onGetFullName;
 
     // What was asked of it.
+    int fullNameCalls = 0;
     int goForwardCalls = 0;
     int stopCalls = 0;
     std::vector<std::pair<OLECMDID, OLECMDEXECOPT>> execCalls;
@@ -182,7 +188,7 @@ public:
     STDMETHODIMP PutProperty(BSTR, VARIANT) override { return E_NOTIMPL; }
     STDMETHODIMP GetProperty(BSTR, VARIANT*) override { return E_NOTIMPL; }
     STDMETHODIMP get_Name(BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_FullName(BSTR*) override { return E_NOTIMPL; }
+    STDMETHODIMP get_FullName(BSTR* name) override;
     STDMETHODIMP get_Path(BSTR*) override { return E_NOTIMPL; }
     STDMETHODIMP get_Visible(VARIANT_BOOL*) override { return E_NOTIMPL; }
     STDMETHODIMP put_Visible(VARIANT_BOOL) override { return E_NOTIMPL; }
@@ -218,6 +224,31 @@ public:
 private:
     FakeBrowser() : events_(static_cast<IWebBrowser2*>(this), this, kDWebBrowserEvents2) {}
     FakeConnectionPoint events_;
+};
+
+// Another IDispatch pointer to an object, as a tear-off or a second proxy hands out: its own
+// IDispatch, every other interface (IUnknown included, so the identity) from the object itself.
+class FakeDispatchAlias final : public IDispatch {
+public:
+    static ComPtr<FakeDispatchAlias> Create(IUnknown* object) {
+        return ComPtr<FakeDispatchAlias>::Attach(new FakeDispatchAlias(object));
+    }
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    // Counted on the object, as COM requires of an interface of it.
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+    STDMETHODIMP GetTypeInfoCount(UINT* n) override { *n = 0; return S_OK; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+        return E_NOTIMPL;
+    }
+
+private:
+    explicit FakeDispatchAlias(IUnknown* object) : object_(object) { object_->AddRef(); }
+    IUnknown* object_;
+    long ownRefs_ = 1;
 };
 
 // The shell's window list: IShellWindows with DShellWindowsEvents.

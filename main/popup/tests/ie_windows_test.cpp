@@ -71,6 +71,11 @@ TEST_F(WatcherTest, LooksUpSinksByHandleTextAndPosition) {
     ASSERT_EQ(all.size(), 2u);
     EXPECT_EQ(all[0], byKey);
     EXPECT_EQ(all[1]->IEHandle(), 7);
+    EXPECT_EQ(watcher_->IE(Unk(b)), all[1]);
+
+    ComPtr<FakeBrowser> unlisted = NewBrowser(8, false);
+    EXPECT_THROW(watcher_->IE(Unk(unlisted)), NoSuchWindow);
+    EXPECT_THROW(watcher_->IE(static_cast<IUnknown*>(nullptr)), NoSuchWindow);
 
     for (const wchar_t* missing : {L"", L"1234", L"0x1234", L"8", L"7 "}) {
         SCOPED_TRACE(testing::Message() << "key " << testing::PrintToString(std::wstring(missing)));
@@ -81,15 +86,138 @@ TEST_F(WatcherTest, LooksUpSinksByHandleTextAndPosition) {
     }
 }
 
-TEST_F(WatcherTest, SecondWindowWithTheSameHandleIsDropped) {
-    ComPtr<FakeBrowser> a = NewBrowser(16);
-    ComPtr<FakeBrowser> b = NewBrowser(16);
+// Internet Explorer 7 to 11: every tab is a browser object of its own, and all of them report the
+// frame window's handle.
+TEST_F(WatcherTest, EveryTabOfAWindowGetsItsOwnSink) {
+    ComPtr<FakeBrowser> tab1 = NewBrowser(16);
+    ComPtr<FakeBrowser> tab2 = NewBrowser(16);
+    ComPtr<FakeBrowser> other = NewBrowser(17);
+    StartWatcher();
+    EXPECT_EQ(watcher_->Count(), 3);
+    EXPECT_EQ(IE_Class::LiveCount(), 3);
+    {
+        // Held only here: a sink that a caller keeps stays subscribed past the next rebuild.
+        std::shared_ptr<IE_Class> sink1 = watcher_->IE(Unk(tab1));
+        std::shared_ptr<IE_Class> sink2 = watcher_->IE(Unk(tab2));
+        EXPECT_NE(sink1, sink2);
+        EXPECT_TRUE(SameObject(sink1->IEctl().get(), Unk(tab1)));
+        EXPECT_TRUE(SameObject(sink2->IEctl().get(), Unk(tab2)));
+        EXPECT_EQ(sink2->IEHandle(), 16);
+        EXPECT_EQ(watcher_->IE(L"16"), sink1) << "the handle finds the first tab";
+    }
+    for (const auto* tab : {&tab1, &tab2}) {
+        EXPECT_EQ((*tab)->events().connections(), 1u);
+        EXPECT_EQ(DocumentOf(*tab)->events().connections(), 1u);
+        EXPECT_EQ((*tab)->goForwardCalls, 1);
+        EXPECT_TRUE((*tab)->FireNewWindow2()) << "a tab's pop-up got through";
+    }
+    // The reports still name the window.
+    tab2->FireDownloadBegin();
+    EXPECT_EQ(rec_.events, (std::vector<std::wstring>{L"DownloadBegin 16"}));
+
+    // A new tab in the same window, then one closed: the others keep refusing.
+    ComPtr<FakeBrowser> tab3 = NewBrowser(16, false);
+    shell_->OpenWindow(Disp(tab3));
+    EXPECT_EQ(rec_.events.back(), L"Registered count=4");
+    shell_->CloseWindow(Disp(tab1));
+    EXPECT_EQ(rec_.events.back(), L"Revoked count=3");
+    EXPECT_EQ(tab1->events().connections(), 0u);
+    EXPECT_THROW(watcher_->IE(Unk(tab1)), NoSuchWindow);
+    for (const auto* tab : {&tab2, &tab3}) {
+        EXPECT_EQ((*tab)->events().connections(), 1u);
+        EXPECT_TRUE((*tab)->FireNewWindow2());
+    }
+    EXPECT_FALSE(tab1->FireNewWindow2()) << "the closed tab still has a sink";
+}
+
+// COM identity: the pointer for IUnknown is the same through every interface of one object.
+TEST_F(WatcherTest, TheSameBrowserThroughTwoPointersCountsOnce) {
+    ComPtr<FakeBrowser> a = NewBrowser(21);
+    ComPtr<FakeDispatchAlias> alias = FakeDispatchAlias::Create(Unk(a));
+    ASSERT_NE(static_cast<IDispatch*>(alias.get()), Disp(a));
+    shell_->OpenWindow(alias.get(), false);
     StartWatcher();
     EXPECT_EQ(watcher_->Count(), 1);
-    EXPECT_TRUE(SameObject(watcher_->IE(L"16")->IEctl().get(), Unk(a)));
     EXPECT_EQ(IE_Class::LiveCount(), 1);
-    EXPECT_EQ(b->events().connections(), 0u);
-    EXPECT_EQ(DocumentOf(b)->events().connections(), 0u);
+    EXPECT_EQ(a->events().connections(), 1u);
+    EXPECT_EQ(a->goForwardCalls, 1) << "probed once per listing";
+    EXPECT_EQ(a->fullNameCalls, 1) << "a browser that has its sink is not asked again";
+    EXPECT_EQ(watcher_->IE(alias.get()), watcher_->IE(Unk(a)));
+    // Added again by hand, it keeps the sink it has.
+    EXPECT_EQ(watcher_->AddIEWindow(alias.get()), watcher_->IE(1));
+    EXPECT_EQ(watcher_->Count(), 1);
+    EXPECT_EQ(a->goForwardCalls, 1);
+}
+
+// File Explorer windows are on the shell's list too, with the browser's interface. Each such
+// window is asked for its program only: no sink, no probe, no subscription. The probe of a browser
+// with forward history leaves bSuppressNext set until its navigation starts; a folder's never would.
+TEST_F(WatcherTest, OnlyTheWebBrowsersWindowsGetASink) {
+    ComPtr<FakeBrowser> browser = NewBrowser(40);
+    ComPtr<FakeBrowser> window = NewBrowser(41);
+    window->forwardHistory = true;
+    StartWatcher();
+    const struct {
+        const wchar_t* fullName;
+        HRESULT answer;
+        bool browser;
+    } cases[] = {
+        {L"C:\\Program Files\\Internet Explorer\\iexplore.exe", S_OK, true},
+        {L"C:\\PROGRA~1\\INTERN~1\\IEXPLORE.EXE", S_OK, true},
+        {L"C:/Program Files/Internet Explorer/IExplore.exe", S_OK, true},
+        {L"iexplore.exe", S_OK, true},
+        {L"C:\\WINDOWS\\explorer.exe", S_OK, false},
+        {L"C:\\Windows\\Explorer.EXE", S_OK, false},
+        {L"C:\\Tools\\notiexplore.exe", S_OK, false},
+        {L"C:\\Program Files\\Internet Explorer\\iexplore.exe.bak", S_OK, false},
+        {L"C:\\iexplore.exe\\explorer.exe", S_OK, false},
+        {L"", S_OK, false},
+        {L"C:\\Program Files\\Internet Explorer\\iexplore.exe", E_FAIL, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << testing::PrintToString(std::wstring(c.fullName)) << " answer 0x"
+                                        << std::hex << c.answer);
+        window->fullName = c.fullName;
+        window->fullNameResult = c.answer;
+        window->fullNameCalls = window->goForwardCalls = window->stopCalls = 0;
+        window->execCalls.clear();
+        bSuppressNext = false;
+        watcher_->RefreshWindows();
+
+        EXPECT_EQ(window->fullNameCalls, 1);
+        EXPECT_EQ(watcher_->Count(), c.browser ? 2 : 1);
+        EXPECT_EQ(IE_Class::LiveCount(), c.browser ? 2 : 1);
+        EXPECT_EQ(window->events().connections(), c.browser ? 1u : 0u);
+        EXPECT_EQ(DocumentOf(window)->events().connections(), c.browser ? 1u : 0u);
+        EXPECT_EQ(window->goForwardCalls, c.browser ? 1 : 0);
+        EXPECT_EQ(window->execCalls.size(), c.browser ? 1u : 0u);
+        EXPECT_EQ(window->stopCalls, 0);
+        if (c.browser) {
+            EXPECT_TRUE(window->FireNewWindow2());
+            EXPECT_TRUE(window->FireBeforeNavigate2(Disp(window), L"http://example.invalid/forward"));
+        } else {
+            EXPECT_THROW(watcher_->IE(Unk(window)), NoSuchWindow);
+            EXPECT_FALSE(bSuppressNext);
+        }
+        // Either way the user's next navigation goes ahead, and the browser still refuses pop-ups.
+        EXPECT_FALSE(browser->FireBeforeNavigate2(Disp(browser), L"http://example.invalid/user"));
+        EXPECT_TRUE(browser->FireNewWindow2());
+    }
+}
+
+TEST_F(WatcherTest, WindowClosedWhileAskedForItsProgramIsNeverAttached) {
+    ComPtr<FakeBrowser> a = NewBrowser(51);
+    ComPtr<FakeBrowser> b = NewBrowser(52, false);
+    StartWatcher();
+    b->onGetFullName = [&] {
+        b->onGetFullName = nullptr;
+        shell_->CloseWindow(Disp(b));
+    };
+    shell_->OpenWindow(Disp(b));
+    EXPECT_EQ(rec_.events, (std::vector<std::wstring>{L"Revoked count=1", L"Registered count=1"}));
+    EXPECT_EQ(b->goForwardCalls, 0);
+    EXPECT_EQ(b->events().advises(), 0);
+    EXPECT_EQ(IE_Class::LiveCount(), 1);
 }
 
 TEST_F(WatcherTest, ItemsThatAreNoBrowsersAreNotAdded) {
@@ -213,6 +341,46 @@ TEST_F(WatcherTest, EverySinkIsReleasedAfterARebuildAndAtTheEnd) {
     EXPECT_EQ(a->events().connections() + b->events().connections(), 0u);
     EXPECT_EQ(DocumentOf(a)->events().connections() + DocumentOf(b)->events().connections(), 0u);
     // TearDown checks the list itself and that no sink object is left.
+}
+
+// Tabs that share a handle, a browser listed through two pointers and a folder window: rebuilds
+// and revokes leave no reference behind on any of them.
+TEST_F(WatcherTest, TabsAliasesAndFoldersHoldNothingAfterRebuildsAndRevokes) {
+    ComPtr<FakeBrowser> tab1 = NewBrowser(901);
+    ComPtr<FakeBrowser> tab2 = NewBrowser(901);
+    ComPtr<FakeBrowser> folder = NewBrowser(902);
+    folder->fullName = L"C:\\WINDOWS\\explorer.exe";
+    ComPtr<FakeDispatchAlias> alias = FakeDispatchAlias::Create(Unk(tab2));
+    shell_->OpenWindow(alias.get(), false);
+    const ComPtr<FakeBrowser>* windows[] = {&tab1, &tab2, &folder};
+    std::vector<ULONG> listed, documents;
+    for (const auto* w : windows) {
+        listed.push_back((*w)->refs());
+        documents.push_back(DocumentOf(*w)->refs());
+    }
+    StartWatcher();
+    EXPECT_EQ(folder->refs(), listed[2]);
+    const ULONG held1 = tab1->refs(), held2 = tab2->refs();
+    const long dispatchSinks = DispatchEventSink::LiveCount();
+    EXPECT_EQ(dispatchSinks, 1 + 2 * 2);  // the shell's, and a browser and a document sink per tab
+    for (int i = 0; i < 3; ++i) {
+        watcher_->winShell_WindowRegistered(0);
+        EXPECT_EQ(tab1->refs(), held1);
+        EXPECT_EQ(tab2->refs(), held2);
+        EXPECT_EQ(folder->refs(), listed[2]);
+        EXPECT_EQ(DispatchEventSink::LiveCount(), dispatchSinks);
+        EXPECT_EQ(IE_Class::LiveCount(), 2);
+    }
+    shell_->CloseWindow(Disp(tab1));
+    EXPECT_EQ(tab1->refs(), listed[0] - 1) << "the shell's reference went, and so must the sink's";
+    EXPECT_EQ(DocumentOf(tab1)->refs(), documents[0]);
+    EXPECT_EQ(IE_Class::LiveCount(), 1);
+    watcher_.reset();
+    for (size_t i = 1; i < 3; ++i) {
+        EXPECT_EQ((*windows[i])->refs(), listed[i]);
+        EXPECT_EQ(DocumentOf(*windows[i])->refs(), documents[i]);
+        EXPECT_EQ((*windows[i])->events().connections(), 0u);
+    }
 }
 
 TEST_F(WatcherTest, SinkKeptByACallerOutlivesTheWatcherHarmlessly) {
