@@ -353,7 +353,9 @@ TEST_F(SetupE2eTest, InstallsAndUninstallsOnTheNtFamily) {
         CloseHandle(pi.hProcess);
         HWND main = tovra.WaitWindow(L"Tovra Internet Security 1.0", kWait * 2);
         EXPECT_NE(main, nullptr) << "the start-up command shows no main window";
-        if (main) EXPECT_TRUE(ChooseMenu(tovra, main, L"&File/Exit"));
+        if (main) {
+            EXPECT_TRUE(ChooseMenu(tovra, main, L"&File/Exit"));
+        }
         EXPECT_TRUE(tovra.WaitExit(kWait)) << "the main program did not end";
     }
 

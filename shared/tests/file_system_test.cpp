@@ -284,7 +284,9 @@ TEST_F(WalkTest, TheDeleterTakesAFoldersFilesInOrderThroughTheGuard) {
                 EXPECT_EQ(&file, all[i]) << c.what;
                 // Deleted in order: this one is gone (if it went), the next one still there.
                 EXPECT_EQ(PathExists(d.PathOf(file)), !deleted) << c.what << " " << i;
-                if (i + 1 < all.size()) EXPECT_TRUE(PathExists(d.PathOf(*all[i + 1]))) << c.what << " " << i;
+                if (i + 1 < all.size()) {
+                    EXPECT_TRUE(PathExists(d.PathOf(*all[i + 1]))) << c.what << " " << i;
+                }
                 seen += deleted ? '+' : '-';
             });
         EXPECT_EQ(seen, c.expected) << c.what;

@@ -309,7 +309,9 @@ TEST_F(MachineStepsE2eTest, ASwitchThatNamesNoKnownStepStartsTheProgram) {
     App app = App::Attach(pi.dwProcessId);
     HWND main = app.WaitWindow(L"Tovra Internet Security 1.0", kWait);
     EXPECT_NE(main, nullptr);
-    if (main) EXPECT_TRUE(ChooseMenu(app, main, L"&File/Exit"));
+    if (main) {
+        EXPECT_TRUE(ChooseMenu(app, main, L"&File/Exit"));
+    }
     EXPECT_TRUE(app.WaitExit(kWait));
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
