@@ -3,7 +3,6 @@
 #include <winternl.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
 
 #include "shared/compat.h"
@@ -331,21 +330,30 @@ bool DeleteListedFile(const std::wstring& path, const std::wstring& location) {
 // ---- Deleting a folder's files in order -------------------------------------------------------
 
 // The helper thread and one batch of work for it. The caller's thread hands over a folder's files
-// and takes the opened ones back in order; `ready` counts those the helper has done. Waits are
-// short: each side signals the other only when it sleeps, and a missed signal costs a timeout.
+// and takes the opened ones back in order. Everything the two share is guarded by one lock; each
+// side waits on its event only for a state the other changes under that lock, and the other
+// signals only a side that said it waits, so no change is missed and no wait needs a time-out.
 struct ListedFileDeleter::Ahead {
+    Ahead() { InitializeCriticalSection(&lock); }
+    ~Ahead() { DeleteCriticalSection(&lock); }
+    Ahead(const Ahead&) = delete;
+    Ahead& operator=(const Ahead&) = delete;
+
+    CRITICAL_SECTION lock;
     UniqueHandle thread;
-    UniqueHandle work;  // auto-reset: a batch is there, or the end
-    UniqueHandle done;  // auto-reset: another file is ready, or the batch is over
-    std::atomic<bool> quit{false};
-    std::atomic<bool> cancel{false};
-    std::atomic<bool> busy{false};
-    std::atomic<bool> callerWaits{false};
-    std::atomic<size_t> ready{0};
-    bool inBatch = false;  // the caller's thread only
+    UniqueHandle work;      // auto-reset: a batch is there, or the end
+    UniqueHandle progress;  // auto-reset: another file is ready, or the batch is over
+    // Under the lock:
+    bool quit = false;
+    bool busy = false;    // the helper has a batch
+    bool cancel = false;  // the caller wants no more of this batch
+    bool callerWaits = false;
+    size_t ready = 0;     // files of the batch the helper has done
+    // Set by the caller before the batch is handed over; then read by the helper only.
     const Folder* folder = nullptr;
     const std::vector<const Entry*>* files = nullptr;
-    std::vector<Opened> opened;
+    std::vector<Opened> opened;  // slot i written by the helper before `ready` passes i
+    bool inBatch = false;        // the caller's thread only
 
     static DWORD WINAPI Run(void* self) {
         static_cast<Ahead*>(self)->Loop();
@@ -354,32 +362,46 @@ struct ListedFileDeleter::Ahead {
     void Loop() {
         for (;;) {
             WaitForSingleObject(work.get(), INFINITE);
-            if (quit) return;
-            if (!busy) continue;
-            for (size_t i = 0; i < files->size() && !cancel; ++i) {
+            EnterCriticalSection(&lock);
+            bool stop = quit, have = busy;
+            LeaveCriticalSection(&lock);
+            if (stop) return;
+            if (!have) continue;
+            for (size_t i = 0; i < files->size(); ++i) {
+                EnterCriticalSection(&lock);
+                bool cancelled = cancel;
+                LeaveCriticalSection(&lock);
+                if (cancelled) break;
                 const Entry& file = *(*files)[i];
                 if (!(file.attributes & FILE_ATTRIBUTE_READONLY)) {
                     opened[i] = OpenListedFile(folder->PathOf(file), folder->LocationOf(file));
                 }
-                ready = i + 1;
-                if (callerWaits) SetEvent(done.get());
+                Update([&] { ready = i + 1; });
             }
-            busy = false;
-            if (callerWaits) SetEvent(done.get());
+            Update([&] { busy = false; });
         }
     }
-    // On the caller's thread: until `until` holds.
+    // On the helper's thread: a change of the shared state, and a signal if the caller waits.
+    template <typename Change>
+    void Update(Change change) {
+        EnterCriticalSection(&lock);
+        change();
+        bool wake = callerWaits;
+        LeaveCriticalSection(&lock);
+        if (wake) SetEvent(progress.get());
+    }
+    // On the caller's thread: until `until` holds (read under the lock).
     template <typename Until>
     void Await(Until until) {
-        for (int spin = 0; spin < 64; ++spin) {
-            if (until()) return;
-            YieldProcessor();
-        }
+        EnterCriticalSection(&lock);
         while (!until()) {
             callerWaits = true;
-            if (!until()) WaitForSingleObject(done.get(), 50);
+            LeaveCriticalSection(&lock);
+            WaitForSingleObject(progress.get(), INFINITE);
+            EnterCriticalSection(&lock);
             callerWaits = false;
         }
+        LeaveCriticalSection(&lock);
     }
 };
 
@@ -387,15 +409,17 @@ ListedFileDeleter::ListedFileDeleter() {
     Native::Get();  // looked up before a second thread needs it
     auto ahead = std::make_unique<Ahead>();
     ahead->work.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-    ahead->done.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-    if (!ahead->work || !ahead->done) return;
+    ahead->progress.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    if (!ahead->work || !ahead->progress) return;
     ahead->thread.reset(CreateThread(nullptr, 0, &Ahead::Run, ahead.get(), 0, nullptr));
     if (ahead->thread) ahead_ = std::move(ahead);  // else every file is opened on the caller's thread
 }
 
 ListedFileDeleter::~ListedFileDeleter() {
     if (!ahead_) return;
+    EnterCriticalSection(&ahead_->lock);
     ahead_->quit = true;
+    LeaveCriticalSection(&ahead_->lock);
     SetEvent(ahead_->work.get());
     WaitForSingleObject(ahead_->thread.get(), INFINITE);
 }
@@ -422,16 +446,20 @@ void ListedFileDeleter::Delete(const Folder& folder, const std::vector<const Ent
     ahead.files = &files;
     ahead.opened.clear();
     ahead.opened.resize(files.size());
+    EnterCriticalSection(&ahead.lock);
     ahead.ready = 0;
     ahead.cancel = false;
     ahead.busy = true;
+    LeaveCriticalSection(&ahead.lock);
     SetEvent(ahead.work.get());
     // However this ends, the helper is done with the batch before it goes out of scope; files
     // opened ahead and not deleted are only closed.
     struct EndOfBatch {
         Ahead& ahead;
         ~EndOfBatch() {
+            EnterCriticalSection(&ahead.lock);
             ahead.cancel = true;
+            LeaveCriticalSection(&ahead.lock);
             ahead.Await([this] { return !ahead.busy; });
             ahead.opened.clear();
             ahead.inBatch = false;
