@@ -13,6 +13,9 @@ fi
 export WINEPREFIX=$build/wine/bench
 rm -rf "$WINEPREFIX"
 cp -a "$template" "$WINEPREFIX"
+# The answer-time benchmarks need windows: a private X server, as for the tests.
+start_xvfb
+trap 'kill "$XVFB_PID" 2>/dev/null || true' EXIT
 names=("$@")
 [ ${#names[@]} -gt 0 ] || names=($(cd "$build/bin" && ls bench_*.exe 2>/dev/null | sed 's/\.exe$//'))
 unshare -n bash -c '
