@@ -23,6 +23,7 @@ public:
         std::function<void()> endProgram;   // empty: end the process at once
         clsTray::NotifyFn trayNotify;       // empty: the shell's
         std::function<void(HWND)> createWatcher;  // empty: the pop-up blocker's watcher of the shell
+        BrowserFactory browsers;            // empty: the system's browser control, for the About page
     };
     MainForm();
     explicit MainForm(Seams seams);
@@ -78,6 +79,7 @@ private:
     Launcher& launcher_;
     std::function<void()> endProgram_;
     std::function<void(HWND)> createWatcher_;
+    BrowserFactory browsers_;
     bool watcherStarted_ = false;
     clsTray tray_;
     std::unique_ptr<portwatch::PortWatch> portWatch_;
