@@ -142,8 +142,7 @@ const FormSpec& AgreeForm::Layout() { return kAgreeForm; }
 bool AgreeForm::Form_Load() {
     RECT area{forms::TwipsToPixelsX(kBrowserLeft), forms::TwipsToPixelsY(kBrowserTop),
               forms::TwipsToPixelsX(kBrowserLeft + kBrowserWidth), forms::TwipsToPixelsY(kBrowserTop + kBrowserHeight)};
-    view_.Create(hwnd(), brwWebBrowser, area);
-    return view_.Load(LicenceHtml()) && created();
+    return view_.Create(hwnd(), brwWebBrowser, area) && view_.Load(LicenceHtml());
 }
 
 void AgreeForm::cmdExitA_Click() { Hide(); }
@@ -234,8 +233,13 @@ bool UninstallPage::OnClose() {
 }
 
 // ---- The wizard -------------------------------------------------------------------------------
-SetupWizard::SetupWizard(Installer& installer, std::function<void()> onEnd)
-    : installer_(installer), onEnd_(std::move(onEnd)), selection_(*this), installPage_(*this), uninstallPage_(*this) {}
+SetupWizard::SetupWizard(Installer& installer, std::function<void()> onEnd, BrowserFactory browsers)
+    : installer_(installer),
+      onEnd_(std::move(onEnd)),
+      selection_(*this),
+      agree_(std::move(browsers)),
+      installPage_(*this),
+      uninstallPage_(*this) {}
 
 SetupWizard::~SetupWizard() {
     selection_.Destroy();
@@ -252,13 +256,11 @@ bool SetupWizard::Start() {
 }
 
 void SetupWizard::ShowLicence() {
-    if (ended_) return;
+    if (ended_) return;  // a late request: the licence never outlives the setup
     if (!agree_.created()) {
         if (!agree_.Create(AgreeForm::Layout())) return;
         agree_.CenterOnScreen();
-        // The licence's load lets events run (the window is not shown yet, but the selection
-        // window is): a setup that ended meanwhile must not bring the licence back.
-        if (!agree_.Form_Load() || ended_) return;
+        agree_.Form_Load();  // the window comes even where no view could be made for the page
     }
     agree_.Show();
     SetFocus(agree_.Control(AgreeForm::cmdExitA));

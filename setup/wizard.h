@@ -3,6 +3,7 @@
 #pragma once
 #include <functional>
 #include <memory>
+#include <utility>
 
 #include "setup/installer.h"
 #include "shared/forms.h"
@@ -38,10 +39,11 @@ class AgreeForm : public forms::Form {
 public:
     enum : int { brwWebBrowser = 201, cmdExitA };
     static const forms::FormSpec& Layout();
-    AgreeForm() = default;
+    // browsers: where the licence's browser control comes from; empty: the system's.
+    explicit AgreeForm(BrowserFactory browsers = {}) : view_(std::move(browsers)) {}
 
-    // Writes the licence into the view; the view's load lets window events run, so the end of the
-    // whole setup can come inside it. False when the window went meanwhile.
+    // Puts the licence into the view: into the browser's document once it has loaded (or its
+    // text where none loads); returns at once. False when there is no view for it.
     bool Form_Load();
     void cmdExitA_Click();
     const HtmlView& browser() const { return view_; }
@@ -97,7 +99,8 @@ private:
 class SetupWizard {
 public:
     // onEnd runs once when the installer ends; the program posts its quit message there.
-    SetupWizard(Installer& installer, std::function<void()> onEnd);
+    // browsers: where the licence window's browser control comes from; empty: the system's.
+    SetupWizard(Installer& installer, std::function<void()> onEnd, BrowserFactory browsers = {});
     ~SetupWizard();
     SetupWizard(const SetupWizard&) = delete;
     SetupWizard& operator=(const SetupWizard&) = delete;

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cwchar>
+#include <iterator>
 #include <exception>
 #include <set>
 
@@ -55,6 +57,26 @@ DWORD StyleFor(Kind kind) {
     case Kind::StatusBar: return SBARS_SIZEGRIP;
     }
     return 0;
+}
+
+// One line on the debug output: the form, the message and what its handler threw.
+void ReportFailedHandler(const wchar_t* form, UINT msg, const char* what) noexcept {
+    wchar_t line[512];
+    int n = std::swprintf(line, 200, L"Tovra: form %ls: the handler of message 0x%04X threw: ", form, msg);
+    if (n < 0) n = 0;
+    int added = 0;
+    if (what) {
+        // what() is narrow text in no stated code page: the ANSI one reads best. Cut to fit.
+        char cut[300];
+        lstrcpynA(cut, what, static_cast<int>(std::size(cut)));
+        added = MultiByteToWideChar(CP_ACP, 0, cut, -1, line + n, static_cast<int>(std::size(line)) - n - 2) - 1;
+    } else {
+        added = std::swprintf(line + n, std::size(line) - n - 2, L"an exception of unknown type");
+    }
+    if (added > 0) n += added;
+    line[n++] = L'\n';
+    line[n] = L'\0';
+    OutputDebugStringW(line);
 }
 
 }  // namespace
@@ -301,12 +323,17 @@ LRESULT CALLBACK Form::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         self = reinterpret_cast<Form*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     }
     if (!self) return DefWindowProcW(hwnd, msg, wp, lp);
-    // Nothing may unwind into Windows: a failed handler is skipped, as the program goes on.
+    // Nothing may unwind into Windows: a failed handler is skipped, as the program goes on, and
+    // leaves a line for a debugger (or DebugView) to say what it was.
+    const wchar_t* form = self->layout_ ? self->layout_->name : L"?";
     try {
         return self->HandleMessage(msg, wp, lp);
+    } catch (const std::exception& e) {
+        ReportFailedHandler(form, msg, e.what());
     } catch (...) {
-        return DefWindowProcW(hwnd, msg, wp, lp);
+        ReportFailedHandler(form, msg, nullptr);
     }
+    return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
 LRESULT Form::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {

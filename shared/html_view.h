@@ -1,46 +1,48 @@
 // Shows an HTML page in the embedded web browser control. Where the control or its document
 // cannot be had (no HTML engine), the page's text is shown in a read-only text control instead,
-// so the view is never empty.
+// so the view is never empty. Nothing here waits: the browser's events and the view's timer come
+// through the window's own message loop.
 #pragma once
 #include <windows.h>
 
-#include <functional>
 #include <memory>
 #include <string>
+
+#include "shared/html_view_browser.h"
 
 namespace tovra {
 
 class HtmlView {
 public:
-    HtmlView();
+    // The longest the view waits for the browser's blank document before it shows the page
+    // without it. An engine that works has the document within milliseconds; one without an
+    // engine reports NavigateError (or nothing at all).
+    static constexpr UINT kDocumentWaitMs = 5000;
+
+    // browsers: where the browser control comes from; empty: the system's (HostBrowserControl).
+    explicit HtmlView(BrowserFactory browsers = {}, UINT documentWaitMs = kDocumentWaitMs);
     ~HtmlView();
     HtmlView(const HtmlView&) = delete;
     HtmlView& operator=(const HtmlView&) = delete;
 
-    // Creates the view as a child of parent at rc (client pixels).
+    // Creates the view as a child of parent at rc (client pixels): the browser, or the empty
+    // text control where no browser can be hosted.
     bool Create(HWND parent, int id, const RECT& rc);
-    // Navigates to about:blank, then writes the page into the document; falls back to the text.
-    // Waits up to a few seconds for the blank document and lets window events run meanwhile:
-    // the view may be released, or its parent destroyed, by a handler inside that wait. Load then
-    // stops at once, touches neither and returns false; otherwise true (page or text on show).
+    // Navigates the browser to about:blank and returns at once. The page is written into the
+    // document when it completes; when the navigation fails or the wait runs out, it goes into
+    // whatever document there is, or its text is shown instead. Without a browser the text shows
+    // at once. False when there is nothing to show it in (not created, or the parent has gone).
     bool Load(const std::wstring& html);
+    // A page waits for the browser's document.
+    bool Loading() const;
     void Move(const RECT& rc);
     bool UsingBrowser() const;
     HWND hwnd() const;  // the child window on show (browser host or text control)
     std::wstring ShownText() const;  // the fallback text control's text, empty when the browser shows
 
-    // For tests: runs where the load lets window events in, as a handler would run there.
-    using WaitHook = std::function<void()>;
-    static WaitHook SetWaitHook(WaitHook hook);
-
 private:
     struct Impl;
-    // Shared with a load in progress, which keeps it (and the OLE scope) until it unwinds.
-    std::shared_ptr<Impl> impl_;
+    std::unique_ptr<Impl> impl_;
 };
-
-// The text of a page: tags dropped (and the content of title, head, script and style), white
-// space collapsed, p and br as line breaks ("\r\n", as a text control wants them), entities decoded.
-std::wstring HtmlToText(const std::wstring& html);
 
 }  // namespace tovra

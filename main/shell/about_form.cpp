@@ -1,5 +1,6 @@
 #include "main/shell/about_form.h"
 
+#include <utility>
 #include <vector>
 
 #include "main/shell/main_ids.h"
@@ -81,30 +82,22 @@ std::wstring AboutPage() {
 
 const forms::FormSpec& AboutForm::Layout() { return kForm; }
 
-AboutForm::AboutForm(Launcher& launcher) : launcher_(launcher) {}
+AboutForm::AboutForm(Launcher& launcher, BrowserFactory browsers)
+    : launcher_(launcher), browsers_(std::move(browsers)) {}
 AboutForm::~AboutForm() = default;
 
 bool AboutForm::Load() {
     if (!created()) {
         if (!Create(kForm)) return false;
-        const unsigned window = ++windows_;
         SetCaption(std::wstring(L"About ") + kAppTitle);
         SetText(lblAboutVersion, VersionLabel(OwnVersion()));
         Position p = AboutBoxPosition(forms::ScreenWidthTwips(), forms::ScreenHeightTwips(), WidthTwips(),
                                       HeightTwips());
         MoveTwips(p.left, p.top);
-        // Held for the load: OK or Esc inside its wait releases the form's reference.
-        std::shared_ptr<HtmlView> page = std::make_shared<HtmlView>();
-        page_ = page;
+        page_ = std::make_unique<HtmlView>(browsers_);
         RECT rc{forms::TwipsToPixelsX(kPageLeft), forms::TwipsToPixelsY(kPageTop),
                 forms::TwipsToPixelsX(kPageLeft + kPageWidth), forms::TwipsToPixelsY(kPageTop + kPageHeight)};
-        if (page->Create(hwnd(), brwWebBrowser, rc)) {
-            ++loading_;
-            page->Load(AboutPage());
-            --loading_;
-        }
-        // Closed during the wait, or closed and opened again (that newer load shows its own box).
-        if (!created() || window != windows_) return created();
+        if (page_->Create(hwnd(), brwWebBrowser, rc)) page_->Load(AboutPage());
     }
     Show();
     SetForegroundWindow(hwnd());
@@ -121,6 +114,7 @@ void AboutForm::cmdSysInfo_Click() { StartSysInfo(hwnd(), launcher_, kAppTitle);
 
 bool AboutForm::PageInBrowser() const { return page_ && page_->UsingBrowser(); }
 std::wstring AboutForm::PageText() const { return page_ ? page_->ShownText() : std::wstring(); }
+bool AboutForm::PageLoading() const { return page_ && page_->Loading(); }
 
 void AboutForm::OnCommand(int id, int notifyCode) {
     if (notifyCode != BN_CLICKED) return;

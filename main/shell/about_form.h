@@ -6,6 +6,7 @@
 
 #include "main/shell/launcher.h"
 #include "shared/forms.h"
+#include "shared/html_view_browser.h"
 
 namespace tovra {
 class HtmlView;
@@ -32,30 +33,28 @@ class AboutForm : public forms::Form {
 public:
     static const forms::FormSpec& Layout();
 
-    explicit AboutForm(Launcher& launcher);
+    // browsers: where the page's browser control comes from; empty: the system's.
+    explicit AboutForm(Launcher& launcher, BrowserFactory browsers = {});
     ~AboutForm() override;
 
-    // Form_Load: creates the window, fills it, places it and shows it (no owner). The page's load
-    // lets window events run; a box closed meanwhile is not shown, and one closed and opened again
-    // meanwhile is shown by the load that opened it again.
+    // Form_Load: creates the window, fills it, places it and shows it (no owner), all at once;
+    // the page fills in when the browser's document has loaded (or its text, where none loads).
     bool Load();
-    // A Load is waiting for the page: the form must not be released from within it.
-    bool Loading() const { return loading_ > 0; }
     void cmdOK_Click();
     void cmdSysInfo_Click();
 
     // What the page area shows: the browser, or the page's text where there is no browser.
     bool PageInBrowser() const;
     std::wstring PageText() const;
+    bool PageLoading() const;  // the page still waits for the browser's document
 
 protected:
     void OnCommand(int id, int notifyCode) override;
 
 private:
     Launcher& launcher_;
-    std::shared_ptr<HtmlView> page_;
-    int loading_ = 0;      // Loads under way, nested ones included
-    unsigned windows_ = 0;  // counts the windows created, so a load knows its own
+    BrowserFactory browsers_;
+    std::unique_ptr<HtmlView> page_;
 };
 
 }  // namespace tovra::shell

@@ -90,6 +90,7 @@ MainForm::MainForm(Seams seams)
     : launcher_(seams.launcher ? *seams.launcher : SystemLauncher()),
       endProgram_(std::move(seams.endProgram)),
       createWatcher_(std::move(seams.createWatcher)),
+      browsers_(std::move(seams.browsers)),
       tray_(std::move(seams.trayNotify)),
       trayRetryMs_(seams.trayRetryMs ? seams.trayRetryMs : kTrayRetryMs),
       taskbarCreated_(RegisterWindowMessageW(kTaskbarCreatedName)),
@@ -244,10 +245,9 @@ void MainForm::Navigate(const std::wstring& NavTo) { launcher_.Open(NavTo, SW_SH
 void MainForm::mnuUpdate_Click() { Navigate(kUpdateAddress); }
 
 void MainForm::mnuAbout_Click() {
-    // Unloaded since: load it afresh, but never release a form whose load is still waiting
-    // beneath this click (its page is loading); that form loads itself afresh instead.
-    if (about_ && !about_->created() && !about_->Loading()) about_.reset();
-    if (!about_) about_ = std::make_unique<AboutForm>(launcher_);
+    // Unloaded since: load it afresh.
+    if (about_ && !about_->created()) about_.reset();
+    if (!about_) about_ = std::make_unique<AboutForm>(launcher_, browsers_);
     about_->Load();
 }
 

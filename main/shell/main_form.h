@@ -24,6 +24,7 @@ public:
         clsTray::NotifyFn trayNotify;       // empty: the shell's
         UINT trayRetryMs = 0;               // 0: kTrayRetryMs
         std::function<void(HWND)> createWatcher;  // empty: the pop-up blocker's watcher of the shell
+        BrowserFactory browsers;            // empty: the system's browser control, for the About page
     };
     MainForm();
     explicit MainForm(Seams seams);
@@ -83,6 +84,7 @@ private:
     Launcher& launcher_;
     std::function<void()> endProgram_;
     std::function<void(HWND)> createWatcher_;
+    BrowserFactory browsers_;
     bool watcherStarted_ = false;
     clsTray tray_;
     UINT trayRetryMs_;

@@ -19,7 +19,7 @@
 #include "listwriter/virus_list.h"
 #include "setup/tests/system_snapshot.h"
 #include "shared/suite.h"
-#include "shared/html_view.h"
+#include "shared/html_view_text.h"
 #include "shared/win_handles.h"
 #include "tests/driver/driver.h"
 #include "tests/support/temp_dir.h"
@@ -296,13 +296,18 @@ TEST_F(SetupE2eTest, SelectionWindowAndLicenceOfTheRealProgram) {
     ASSERT_TRUE(Click(FindControl(top, L"Read End User License Agreement")));
     HWND licence = app.WaitWindow(L"End User License Agreement", kWait);
     ASSERT_NE(licence, nullptr);
-    // Without an HTML engine (Wine here) the page's words stand in a read-only text box.
+    // Without an HTML engine (Wine here) the page's words come in a read-only text box, as soon as
+    // the browser has reported its failed navigation.
     std::wstring shown;
     HWND exitA = nullptr;
-    for (const Control& c : Controls(licence)) {
-        if (_wcsicmp(c.className.c_str(), L"Edit") == 0) shown = c.text;
-        if (c.text == L"Exit") exitA = c.hwnd;
-    }
+    auto look = [&] {
+        for (const Control& c : Controls(licence)) {
+            if (_wcsicmp(c.className.c_str(), L"Edit") == 0) shown = c.text;
+            if (c.text == L"Exit") exitA = c.hwnd;
+        }
+        return !shown.empty();
+    };
+    EXPECT_TRUE(WaitFor(look, kWait)) << "no licence text";
     EXPECT_NE(shown.find(L"END USER LICENSE AGREEMENT"), std::wstring::npos);
     EXPECT_NE(shown.find(L"Tovra Internet Security 1.0"), std::wstring::npos);
     ASSERT_TRUE(Click(exitA));

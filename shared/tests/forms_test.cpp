@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "shared/message_box.h"
@@ -158,6 +160,78 @@ TEST(FormsTest, DoEventsRunsPendingMessagesAndKeepsQuit) {
     MSG msg;
     ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));  // posted again
     EXPECT_EQ(msg.wParam, 3u);
+}
+
+// Catches this thread's debug output as OutputDebugString raises it (as a debugger would hear it).
+class DebugOutput {
+public:
+    DebugOutput() : handler_(AddVectoredExceptionHandler(1, Hear)) { heard_ = &lines_; }
+    ~DebugOutput() {
+        if (handler_) RemoveVectoredExceptionHandler(handler_);
+        heard_ = nullptr;
+    }
+    bool listening() const { return handler_ != nullptr; }
+    bool Heard(const std::wstring& text) const {
+        for (const std::wstring& line : lines_)
+            if (line.find(text) != std::wstring::npos) return true;
+        return false;
+    }
+    std::string All() const {
+        std::string all;
+        for (const std::wstring& line : lines_)
+            for (wchar_t c : line) all += c < 128 ? static_cast<char>(c) : '?';
+        return all;
+    }
+
+private:
+    static LONG CALLBACK Hear(EXCEPTION_POINTERS* info) {
+        const EXCEPTION_RECORD* r = info->ExceptionRecord;
+        if (!heard_ || r->NumberParameters < 2) return EXCEPTION_CONTINUE_SEARCH;
+        if (r->ExceptionCode == 0x4001000A) {  // DBG_PRINTEXCEPTION_WIDE_C: length, wide text
+            heard_->push_back(reinterpret_cast<const wchar_t*>(r->ExceptionInformation[1]));
+        } else if (r->ExceptionCode == 0x40010006) {  // DBG_PRINTEXCEPTION_C: length, ANSI text
+            const char* text = reinterpret_cast<const char*>(r->ExceptionInformation[1]);
+            heard_->push_back(std::wstring(text, text + lstrlenA(text)));
+        }
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
+    static inline std::vector<std::wstring>* heard_ = nullptr;
+    std::vector<std::wstring> lines_;
+    PVOID handler_;
+};
+
+class ThrowingForm : public Form {
+public:
+    int handled = 0;
+
+protected:
+    void OnCommand(int id, int) override {
+        if (id == 1) throw std::runtime_error("the handler's own words");
+        if (id == 2) throw 42;
+        ++handled;
+    }
+};
+
+TEST(FormsTest, AHandlerThatThrowsIsLoggedAndTheFormGoesOn) {
+    const FormSpec spec{.name = L"frmThrowing", .caption = L"Throwing", .clientWidth = 1440, .clientHeight = 1440};
+    struct Case {
+        int id;
+        const wchar_t* logged;
+    } cases[] = {
+        {1, L"Tovra: form frmThrowing: the handler of message 0x0111 threw: the handler's own words\n"},
+        {2, L"Tovra: form frmThrowing: the handler of message 0x0111 threw: an exception of unknown type\n"},
+    };
+    ThrowingForm form;
+    ASSERT_TRUE(form.Create(spec));
+    for (const Case& c : cases) {
+        DebugOutput output;
+        ASSERT_TRUE(output.listening());
+        SendMessageW(form.hwnd(), WM_COMMAND, MAKEWPARAM(c.id, BN_CLICKED), 0);  // never unwinds into Windows
+        EXPECT_TRUE(output.Heard(c.logged)) << "heard: " << output.All();
+        EXPECT_TRUE(form.created());
+        SendMessageW(form.hwnd(), WM_COMMAND, MAKEWPARAM(3, BN_CLICKED), 0);
+    }
+    EXPECT_EQ(form.handled, 2) << "the form stopped handling its messages";
 }
 
 TEST(MessageBoxSeamTest, RecordsAndAnswersFromTheScript) {

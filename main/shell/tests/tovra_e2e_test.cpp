@@ -238,11 +238,14 @@ TEST_F(TovraE2eTest, TheAboutBoxShowsThePageAndSystemInformation) {
     ASSERT_NE(about, nullptr);
     EXPECT_NE(FindControl(about, L"Tovra Pop-ups Killer"), nullptr);
     EXPECT_NE(FindControl(about, L"Version 1.0.0"), nullptr);
-    // Never an empty box: with no HTML engine here, the page's text stands in its place.
-    bool pageShown = false;
-    for (const Control& c : Controls(about))
-        if (c.text.find(L"support@quorelsoft.com") != std::wstring::npos && c.visible) pageShown = true;
-    EXPECT_TRUE(pageShown) << "the About page is not shown";
+    // Never an empty box: with no HTML engine here, the page's text comes in its place as soon
+    // as the browser has reported its failed navigation.
+    auto pageShown = [&] {
+        for (const Control& c : Controls(about))
+            if (c.text.find(L"support@quorelsoft.com") != std::wstring::npos && c.visible) return true;
+        return false;
+    };
+    EXPECT_TRUE(WaitFor(pageShown, kWait)) << "the About page is not shown";
 
     // This prefix names no System Information program.
     ASSERT_TRUE(Click(FindControl(about, L"&System Info...")));
