@@ -109,6 +109,11 @@ bool IsWow64() {
 
 bool Is64BitWindows() { return sizeof(void*) == 8 || IsWow64(); }
 
+bool RunsUnderWine() {
+    // Wine's ntdll exports its version; no Windows ntdll has the name.
+    return Lookup<void (*)()>(L"ntdll.dll", "wine_get_version") != nullptr;
+}
+
 bool RunsUnelevated() {
     // TOKEN_ELEVATION (class 20) is Vista's; XP refuses the class, and there is nothing to ask for.
     constexpr auto kTokenElevation = static_cast<TOKEN_INFORMATION_CLASS>(20);

@@ -48,6 +48,10 @@ bool IsWow64();
 // 64-bit Windows, seen from a program of either build.
 bool Is64BitWindows();
 
+// Wine, which serves some of the shell's objects from other processes than Windows does and
+// without parts of them; the few callers that must tell say why.
+bool RunsUnderWine();
+
 // True where User Account Control runs this program with a token that is not elevated (Vista on,
 // filtered or standard user). False on Windows XP, which has no UAC, and for an elevated token.
 bool RunsUnelevated();

@@ -1,50 +1,33 @@
 #include "main/popup/popup_blocker.h"
 
-#include <memory>
 #include <utility>
-
-#include "shared/win_handles.h"
 
 namespace tovra::popup {
 
-bool bBlockerOn = false;
+PopupBlocker::PopupBlocker(ShellWindowsFactory shellWindows, std::shared_ptr<InputState> input)
+    : shellWindows_(shellWindows ? std::move(shellWindows) : ShellWindowsFactory(CreateShellWindows)),
+      input_(input ? std::move(input) : SystemInputState()) {}
 
-namespace {
-std::shared_ptr<cIEWindows> IEWin;
-// COM for the watcher's thread, held from the first watcher until ReleaseWatcher.
-std::unique_ptr<ComScope> com;
-}  // namespace
+PopupBlocker::~PopupBlocker() { StopWatching(); }
 
-void CreateWatcher(HWND mainWindow) { CreateWatcher(mainWindow, CreateShellWindows); }
-
-void CreateWatcher(HWND, ShellWindowsFactory factory) {
+void PopupBlocker::WatchBrowsers() {
     try {
         // The shell's and the browsers' events arrive as window messages on this thread.
-        if (!com) com = std::make_unique<ComScope>(ComScope::Com);
-        // The new watcher takes over lWatcherPtr before the old one goes.
-        std::shared_ptr<cIEWindows> watcher = cIEWindows::Create(std::move(factory));
-        std::swap(IEWin, watcher);
+        if (!com_) com_ = std::make_unique<ComScope>(ComScope::Com);
+        std::shared_ptr<BrowserWatcher> watcher = BrowserWatcher::Create({shellWindows_, switch_, input_});
+        // The new watcher's sinks are in place before the old ones go.
+        std::swap(watcher_, watcher);
     } catch (...) {
         // A watcher that cannot be made leaves the blocker's switch working and nothing watched.
     }
 }
 
-void ReleaseWatcher() {
-    std::shared_ptr<cIEWindows> watcher = std::move(IEWin);
-    IEWin.reset();
+void PopupBlocker::StopWatching() {
+    // Moved out first: a sink's release may let events in that look for the watcher.
+    std::shared_ptr<BrowserWatcher> watcher = std::move(watcher_);
+    watcher_.reset();
     watcher.reset();
-    com.reset();
-}
-
-std::shared_ptr<cIEWindows> Watcher() { return IEWin; }
-
-BlockerCaptions ToggleBlocker(std::wstring_view buttonCaption) {
-    if (buttonCaption != L"Stop") {
-        bBlockerOn = true;
-        return {L"Stop", L"Running"};
-    }
-    bBlockerOn = false;
-    return {L"Start", L"Stopped"};
+    com_.reset();
 }
 
 }  // namespace tovra::popup

@@ -94,6 +94,7 @@ PortWatch::~PortWatch() {
 }
 
 void PortWatch::Start() {
+    running_ = true;
     for (size_t i = 0; i < kWatcherCount; ++i) {
         Listen(i, kIpv4);
         Listen(i, kIpv6);
@@ -101,6 +102,7 @@ void PortWatch::Start() {
 }
 
 void PortWatch::Stop() {
+    running_ = false;
     for (size_t i = 0; i < kWatcherCount; ++i) Close(i);
     for (auto& failed : failed_) failed.fill(false);
     pending_.clear();

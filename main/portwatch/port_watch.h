@@ -46,11 +46,14 @@ public:
     PortWatch(const PortWatch&) = delete;
     PortWatch& operator=(const PortWatch&) = delete;
 
-    // Asks every watcher that is not listening yet to listen, in ascending order, on IPv4 and then
-    // on IPv6; a listener that cannot is passed over.
+    // The service runs: asks every watcher that is not listening yet to listen, in ascending
+    // order, on IPv4 and then on IPv6; a listener that cannot is passed over.
     void Start();
-    // Closes every watcher; requests still waiting are refused by the system.
+    // The service stops: closes every watcher; requests still waiting are refused by the system.
     void Stop();
+    // Started and not stopped since, however many watchers could listen: the service's state
+    // that the main window shows.
+    bool Running() const { return running_; }
 
     // The owner's window procedure hands socketMessage here. Returns true when it was ours.
     bool OnSocketMessage(WPARAM wp, LPARAM lp);
@@ -94,6 +97,7 @@ private:
     // Listeners whose requests arrived while a warning was open, in arrival order, each once.
     std::deque<size_t> pending_;
     std::array<bool, kListenerCount> isPending_{};
+    bool running_ = false;
     bool warningOpen_ = false;
     size_t warningsShown_ = 0;
 };

@@ -5,7 +5,6 @@
 #include <memory>
 
 #include "main/popup/com_security.h"
-#include "main/popup/popup_blocker.h"
 #include "main/shell/main_form.h"
 #include "main/shell/splash_form.h"
 #include "main/washer/machine_steps.h"
@@ -40,6 +39,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
     // A splash that cannot be shown only costs the three seconds.
     if (!splash.Load()) showMain();
     int code = tovra::forms::RunMessageLoop();
-    tovra::popup::ReleaseWatcher();  // before OLE ends with the scope
+    // The main window owns the browser watcher, whose sinks hold browsers of other processes:
+    // it goes before OLE ends with the scope.
+    mainForm.reset();
     return code;
 }

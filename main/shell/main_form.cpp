@@ -2,9 +2,9 @@
 
 #include <commctrl.h>
 
-#include "main/popup/popup_blocker.h"
 #include "main/shell/main_ids.h"
 #include "main/shell/placement.h"
+#include "main/shell/service_captions.h"
 #include "shared/compat.h"
 #include "shared/message_box.h"
 
@@ -94,12 +94,15 @@ MainForm::MainForm(Seams seams)
       tray_(std::move(seams.trayNotify)),
       trayRetryMs_(seams.trayRetryMs ? seams.trayRetryMs : kTrayRetryMs),
       taskbarCreated_(RegisterWindowMessageW(kTaskbarCreatedName)),
+      blocker_(std::move(seams.shellWindows), std::move(seams.input)),
       washer_(*this, washer::WasherSeams{}, kWasherJobMessage) {}
 
 MainForm::~MainForm() {
     ended_ = true;  // a form released by its owner ends nothing
     about_.reset();
-    if (tray_.bRunningInTray && hwnd()) tray_.RemoveIcon(hwnd());
+    if (tray_.Shown() && hwnd()) tray_.RemoveIcon(hwnd());
+    // The sinks hold browsers of other processes: they go while COM is still there.
+    blocker_.StopWatching();
     portWatch_.reset();
     if (tip_) DestroyWindow(tip_);
     Destroy();
@@ -107,13 +110,16 @@ MainForm::~MainForm() {
 
 bool MainForm::Load() {
     if (!Create(kForm)) return false;
-    Form_Load();
+    RunLoadSteps();
     Show();
     return true;
 }
 
-void MainForm::Form_Load() {
-    Step([] { popup::bBlockerOn = true; });
+void MainForm::RunLoadSteps() {
+    Step([this] {
+        blocker_.Start();
+        ShowBlockerState();
+    });
     // The watcher's first rebuild asks the shell's own process for its window list and attaches
     // to browsers in other processes. It runs from the message loop once the window is shown, so
     // neither the load nor the window's first appearance waits on another process.
@@ -149,48 +155,51 @@ void MainForm::Form_Load() {
 
 // ---- Pop-up blocker ------------------------------------------------------------------------
 
-void MainForm::cmdPBlocker_Click() {
-    if (Text(cmdPBlocker) != L"Stop") {
-        popup::bBlockerOn = true;
-        SetText(cmdPBlocker, L"Stop");
-        SetText(lblPBlocker, L"Running");
-    } else {
-        popup::bBlockerOn = false;
-        SetText(cmdPBlocker, L"Start");
-        SetText(lblPBlocker, L"Stopped");
-    }
+void MainForm::OnBlockerButton() {
+    // The switch changes before the captions.
+    blocker_.Toggle();
+    ShowBlockerState();
+}
+
+void MainForm::ShowBlockerState() {
+    const ServiceCaptions captions = CaptionsOf(blocker_.Running());
+    SetText(cmdPBlocker, captions.button);
+    SetText(lblPBlocker, captions.status);
 }
 
 // ---- Firewall -------------------------------------------------------------------------------
 
-void MainForm::cmdFireWall_Click() {
-    if (Text(cmdFireWall) == L"Start") FireWallStart();
-    else FireWallStop();
+void MainForm::OnFirewallButton() {
+    if (FirewallRunning()) StopFirewall();
+    else StartFirewall();
 }
 
-void MainForm::mnuEFire_Click() { FireWallStart(); }
-void MainForm::mnuDFire_Click() { FireWallStop(); }
+// Again while running starts every watcher that does not listen; again while stopped closes all.
+void MainForm::OnEnableFirewallMenu() { StartFirewall(); }
+void MainForm::OnDisableFirewallMenu() { StopFirewall(); }
 
-void MainForm::FireWallStart() {
-    SetText(cmdFireWall, L"Stop");
-    SetText(lblFireWall, L"Running");
-    SetMenuChecked(mnuEFire, true);
-    SetMenuChecked(mnuDFire, false);
+void MainForm::StartFirewall() {
     if (portWatch_) portWatch_->Start();
-    UpdateFireWallTip();
+    ShowFirewallState();
 }
 
-void MainForm::FireWallStop() {
-    SetText(cmdFireWall, L"Start");
-    SetText(lblFireWall, L"Stopped");
-    SetMenuChecked(mnuEFire, false);
-    SetMenuChecked(mnuDFire, true);
+void MainForm::StopFirewall() {
     if (portWatch_) portWatch_->Stop();
-    UpdateFireWallTip();
+    ShowFirewallState();
 }
 
-void MainForm::UpdateFireWallTip() {
-    // "Running" stays even when some ports could not be had; the tooltip names them.
+void MainForm::ShowFirewallState() {
+    // "Running" follows the command even where no port could be had; the tooltip names those.
+    const bool running = FirewallRunning();
+    const ServiceCaptions captions = CaptionsOf(running);
+    SetText(cmdFireWall, captions.button);
+    SetText(lblFireWall, captions.status);
+    SetMenuChecked(mnuEFire, running);
+    SetMenuChecked(mnuDFire, !running);
+    UpdateFirewallTip();
+}
+
+void MainForm::UpdateFirewallTip() {
     tipText_ = portWatch_ ? portWatch_->UnwatchedTip() : std::wstring();
     if (!tip_) return;
     TOOLINFOW ti{sizeof ti};
@@ -201,7 +210,7 @@ void MainForm::UpdateFireWallTip() {
     SendMessageW(tip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&ti));
 }
 
-std::wstring MainForm::FireWallTip() const {
+std::wstring MainForm::FirewallTip() const {
     if (!tip_) return {};
     wchar_t text[512] = {};
     TOOLINFOW ti{sizeof ti};
@@ -215,9 +224,9 @@ std::wstring MainForm::FireWallTip() const {
 
 // ---- Washer ---------------------------------------------------------------------------------
 
-void MainForm::cmdWasher_Click() { washer_.Run(); }
-void MainForm::mnuClean_Click() { washer_.Run(); }
-void MainForm::mnuIEDefault_Click() { washer_.IEDefault(); }
+void MainForm::OnWasherButton() { washer_.Run(); }
+void MainForm::OnCleanMenu() { washer_.Run(); }
+void MainForm::OnBrowserDefaultsMenu() { washer_.IEDefault(); }
 
 void MainForm::SetWasherButtonEnabled(bool enabled) { SetEnabled(cmdWasher, enabled); }
 void MainForm::SetWasherStatus(const std::wstring& text) { SetText(lblWasher, text); }
@@ -225,26 +234,26 @@ void MainForm::SetLabel1(const std::wstring& text) { SetText(Label1, text); }
 
 // ---- Shell commands -------------------------------------------------------------------------
 
-void MainForm::mnuIEProperties_Click() { launcher_.Start(kInternetOptionsCommand, SW_SHOWMINIMIZED); }
+void MainForm::OnInternetOptionsMenu() { launcher_.Start(kInternetOptionsCommand, SW_SHOWMINIMIZED); }
 
-void MainForm::mnuHide_Click() { ShowWindow(hwnd(), SW_MINIMIZE); }
-void MainForm::lblHide_Click() { mnuHide_Click(); }
+void MainForm::OnHideMenu() { ShowWindow(hwnd(), SW_MINIMIZE); }
+void MainForm::OnHideLabel() { OnHideMenu(); }
 
-void MainForm::mnuExit_Click() { EndProgram(); }
-void MainForm::lblend_Click() { EndProgram(); }
+void MainForm::OnExitMenu() { EndProgram(); }
+void MainForm::OnExitLabel() { EndProgram(); }
 
-void MainForm::mnuScan_Click() {
+void MainForm::OnScanMenu() {
     if (!launcher_.Start(Quoted(ScannerPath()), SW_SHOWNORMAL)) {
         ShowMessageBox(hwnd(), std::wstring(L"The virus scanner could not be started:\r\n") + ScannerPath(),
                        kMainTitle, MB_OK);
     }
 }
 
-void MainForm::Navigate(const std::wstring& NavTo) { launcher_.Open(NavTo, SW_SHOWNORMAL); }
+void MainForm::Navigate(const std::wstring& target) { launcher_.Open(target, SW_SHOWNORMAL); }
 
-void MainForm::mnuUpdate_Click() { Navigate(kUpdateAddress); }
+void MainForm::OnUpdateVirusListMenu() { Navigate(kUpdateAddress); }
 
-void MainForm::mnuAbout_Click() {
+void MainForm::OnAboutMenu() {
     // Unloaded since: load it afresh.
     if (about_ && !about_->created()) about_.reset();
     if (!about_) about_ = std::make_unique<AboutForm>(launcher_, browsers_);
@@ -293,37 +302,37 @@ void MainForm::OnDestroyed() {
 
 void MainForm::OnCommand(int id, int notifyCode) {
     switch (id) {
-    case cmdPBlocker: cmdPBlocker_Click(); break;
-    case cmdFireWall: cmdFireWall_Click(); break;
-    case cmdWasher: cmdWasher_Click(); break;
-    case lblHide: lblHide_Click(); break;
-    case lblend: lblend_Click(); break;
-    case mnuHide: mnuHide_Click(); break;
-    case mnuExit: mnuExit_Click(); break;
-    case mnuIEDefault: mnuIEDefault_Click(); break;
-    case mnuIEProperties: mnuIEProperties_Click(); break;
-    case mnuEFire: mnuEFire_Click(); break;
-    case mnuDFire: mnuDFire_Click(); break;
-    case mnuScan: mnuScan_Click(); break;
-    case mnuUpdate: mnuUpdate_Click(); break;
-    case mnuClean: mnuClean_Click(); break;
-    case mnuAbout: mnuAbout_Click(); break;
+    case cmdPBlocker: OnBlockerButton(); break;
+    case cmdFireWall: OnFirewallButton(); break;
+    case cmdWasher: OnWasherButton(); break;
+    case lblHide: OnHideLabel(); break;
+    case lblend: OnExitLabel(); break;
+    case mnuHide: OnHideMenu(); break;
+    case mnuExit: OnExitMenu(); break;
+    case mnuIEDefault: OnBrowserDefaultsMenu(); break;
+    case mnuIEProperties: OnInternetOptionsMenu(); break;
+    case mnuEFire: OnEnableFirewallMenu(); break;
+    case mnuDFire: OnDisableFirewallMenu(); break;
+    case mnuScan: OnScanMenu(); break;
+    case mnuUpdate: OnUpdateVirusListMenu(); break;
+    case mnuClean: OnCleanMenu(); break;
+    case mnuAbout: OnAboutMenu(); break;
     default: break;
     }
 }
 
-void MainForm::StartWatcher() {
+void MainForm::StartWatchingBrowsers() {
     if (watcherStarted_) return;  // one watcher for the window's life
     watcherStarted_ = true;
     Step([this] {
         if (createWatcher_) createWatcher_(hwnd());
-        else popup::CreateWatcher(hwnd());
+        else blocker_.WatchBrowsers();
     });
 }
 
 bool MainForm::OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) {
     if (msg == kStartWatcherMessage) {
-        StartWatcher();
+        StartWatchingBrowsers();
         *result = 0;
         return true;
     }

@@ -1,14 +1,16 @@
-// frmMain: the main program's window. It shows the three services with their status and button,
-// carries the menus, and owns the tray icon, the port watch, the washer and the About box.
+// The main program's window. It shows the three services with their status and button, carries
+// the menus, and owns the tray icon, the pop-up blocker with its browser watcher, the port watch,
+// the washer and the About box.
 #pragma once
 #include <functional>
 #include <memory>
 #include <string>
 
+#include "main/popup/popup_blocker.h"
 #include "main/portwatch/port_watch.h"
 #include "main/shell/about_form.h"
 #include "main/shell/launcher.h"
-#include "main/shell/tray.h"
+#include "main/shell/tray_icon.h"
 #include "main/washer/washer.h"
 #include "shared/forms.h"
 
@@ -21,35 +23,41 @@ public:
     struct Seams {
         Launcher* launcher = nullptr;       // nullptr: the system's
         std::function<void()> endProgram;   // empty: end the process at once
-        clsTray::NotifyFn trayNotify;       // empty: the shell's
+        TrayIcon::NotifyFn trayNotify;      // empty: the shell's
         UINT trayRetryMs = 0;               // 0: kTrayRetryMs
-        std::function<void(HWND)> createWatcher;  // empty: the pop-up blocker's watcher of the shell
+        // Runs in place of the blocker's watching the shell's browser windows; empty: it watches.
+        std::function<void(HWND)> createWatcher;
+        // The window list the blocker's watcher reads, and the keyboard and cursor its sinks
+        // read; empty: the shell's, the system's.
+        popup::ShellWindowsFactory shellWindows;
+        std::shared_ptr<popup::InputState> input;
         BrowserFactory browsers;            // empty: the system's browser control, for the About page
     };
     MainForm();
     explicit MainForm(Seams seams);
     ~MainForm() override;
 
-    // Creates the window, runs Form_Load and shows it.
+    // Creates the window, runs the load's steps and shows it.
     bool Load();
 
-    // Handlers, named after the control and the event.
-    void cmdPBlocker_Click();
-    void cmdFireWall_Click();
-    void mnuEFire_Click();
-    void mnuDFire_Click();
-    void cmdWasher_Click();
-    void mnuClean_Click();
-    void mnuIEDefault_Click();
-    void mnuIEProperties_Click();
-    void mnuHide_Click();
-    void lblHide_Click();
-    void mnuExit_Click();
-    void lblend_Click();
-    void mnuScan_Click();
-    void mnuUpdate_Click();
-    void mnuAbout_Click();
-    void Navigate(const std::wstring& NavTo);
+    // Handlers, named after what the user did.
+    void OnBlockerButton();
+    void OnFirewallButton();
+    void OnEnableFirewallMenu();
+    void OnDisableFirewallMenu();
+    void OnWasherButton();
+    void OnCleanMenu();
+    void OnBrowserDefaultsMenu();
+    void OnInternetOptionsMenu();
+    void OnHideMenu();
+    void OnHideLabel();
+    void OnExitMenu();
+    void OnExitLabel();
+    void OnScanMenu();
+    void OnUpdateVirusListMenu();
+    void OnAboutMenu();
+    // Hands a web address or document to the shell to open where the user sees it.
+    void Navigate(const std::wstring& target);
 
     // WasherView.
     HWND Owner() const override { return hwnd(); }
@@ -57,13 +65,16 @@ public:
     void SetWasherStatus(const std::wstring& text) override;
     void SetLabel1(const std::wstring& text) override;
 
-    clsTray& Tray() { return tray_; }
+    TrayIcon& Tray() { return tray_; }
     // The shell's registered "TaskbarCreated" message, as this window receives it.
     UINT TaskbarCreatedMessage() const { return taskbarCreated_; }
+    popup::PopupBlocker& Blocker() { return blocker_; }
     portwatch::PortWatch* PortWatch() { return portWatch_.get(); }
+    // Whether the firewall runs: the port watch's state (stopped while there is none).
+    bool FirewallRunning() const { return portWatch_ && portWatch_->Running(); }
     AboutForm* About() { return about_.get(); }
     // The firewall status label's tooltip: the ports that are not watched.
-    std::wstring FireWallTip() const;
+    std::wstring FirewallTip() const;
 
 protected:
     void OnCommand(int id, int notifyCode) override;
@@ -73,11 +84,14 @@ protected:
     bool OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) override;
 
 private:
-    void Form_Load();
-    void StartWatcher();
-    void FireWallStart();
-    void FireWallStop();
-    void UpdateFireWallTip();
+    void RunLoadSteps();
+    void StartWatchingBrowsers();
+    void StartFirewall();
+    void StopFirewall();
+    // Draw the captions, check marks and tooltip from the services' models.
+    void ShowBlockerState();
+    void ShowFirewallState();
+    void UpdateFirewallTip();
     void KeepTrayIcon();
     void EndProgram();
 
@@ -86,9 +100,10 @@ private:
     std::function<void(HWND)> createWatcher_;
     BrowserFactory browsers_;
     bool watcherStarted_ = false;
-    clsTray tray_;
+    TrayIcon tray_;
     UINT trayRetryMs_;
     UINT taskbarCreated_;
+    popup::PopupBlocker blocker_;
     std::unique_ptr<portwatch::PortWatch> portWatch_;
     washer::Washer washer_;
     std::unique_ptr<AboutForm> about_;

@@ -46,7 +46,7 @@ bool SplashForm::Load() {
     return true;
 }
 
-void SplashForm::trmTimer_Timer() {
+void SplashForm::OnClockTick() {
     if (!timerOn_) return;  // a tick already queued when the clock stopped
     std::wstring now = SplashCounter::Next(Text(lblTime));
     SetText(lblTime, now);
@@ -58,7 +58,7 @@ void SplashForm::trmTimer_Timer() {
 }
 
 void SplashForm::OnTimer(UINT_PTR timerId) {
-    if (timerId == kSplashTimerId) trmTimer_Timer();
+    if (timerId == kSplashTimerId) OnClockTick();
 }
 
 }  // namespace tovra::shell

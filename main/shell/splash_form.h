@@ -1,4 +1,4 @@
-// frmSplash: the product's name, version and maker for three seconds, then the main window.
+// The splash screen: the product's name, version and maker for three seconds, then the main window.
 #pragma once
 #include <functional>
 
@@ -13,9 +13,11 @@ public:
     // showMain is called once, on the tick that ends the count.
     explicit SplashForm(std::function<void()> showMain);
 
-    // Form_Load: creates the window centred on the screen, starts the clock and shows it.
+    // Creates the window centred on the screen, starts the clock and shows it.
     bool Load();
-    void trmTimer_Timer();
+    // A tenth of a second more on the clock; the tick that reaches three seconds hides the splash
+    // and shows the main window.
+    void OnClockTick();
     bool TimerEnabled() const { return timerOn_; }
 
 protected:

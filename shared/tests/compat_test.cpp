@@ -199,4 +199,18 @@ TEST(CompatSystem, A64BitProgramNeedsNoRedirectionTurnedOff) {
     EXPECT_TRUE(tovra::test::PathExists(std::wstring(before) + L"\\kernel32.dll"));
 }
 
+TEST(CompatSystem, RunsUnderWineWhereNtdllIsWines) {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    ASSERT_NE(ntdll, nullptr);
+    const bool wine = GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    EXPECT_EQ(RunsUnderWine(), wine);
+    EXPECT_EQ(RunsUnderWine(), RunsUnderWine()) << "the answer changes";
+    if (RunsUnderWine()) {
+        // A Wine prefix always has Wine's own settings key.
+        HKEY key = nullptr;
+        EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Wine", 0, KEY_READ, &key), ERROR_SUCCESS);
+        if (key) RegCloseKey(key);
+    }
+}
+
 }  // namespace

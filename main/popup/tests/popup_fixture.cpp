@@ -17,34 +17,34 @@ void Recorder::Add(const std::wstring& line) {
     if (onEvent) onEvent(line);
 }
 
-void Recorder::IEWindowRegistered() {
+void Recorder::WindowRegistered() {
     Add(watcher ? L"Registered count=" + std::to_wstring(watcher->Count()) : L"Registered");
 }
 
-void Recorder::IEWindowRevoked() {
+void Recorder::WindowRevoked() {
     Add(watcher ? L"Revoked count=" + std::to_wstring(watcher->Count()) : L"Revoked");
 }
 
-void Recorder::IENavigationBegin(LONG hwnd, IDispatch* pDisp, const VARIANT& URL, const VARIANT& Flags,
-                                 const VARIANT& TargetFrameName, const VARIANT& PostData, const VARIANT& Headers,
-                                 bool Cancel) {
+void Recorder::NavigationBegin(LONG hwnd, IDispatch* browser, const VARIANT& url, const VARIANT& flags,
+                               const VARIANT& targetFrame, const VARIANT& postData, const VARIANT& headers,
+                               bool cancel) {
     std::wostringstream s;
-    s << L"NavigationBegin " << hwnd << L" disp=" << (pDisp ? 1 : 0) << L" url=" << VariantText(URL)
-      << L" flags=" << VariantText(Flags) << L" cancel=" << Cancel;
+    s << L"NavigationBegin " << hwnd << L" disp=" << (browser ? 1 : 0) << L" url=" << VariantText(url)
+      << L" flags=" << VariantText(flags) << L" cancel=" << cancel;
     Add(s.str());
 }
 
-void Recorder::IENavigationComplete(LONG hwnd, IDispatch* pDisp, const VARIANT& URL) {
-    Add(L"NavigationComplete " + std::to_wstring(hwnd) + L" url=" + VariantText(URL));
+void Recorder::NavigationComplete(LONG hwnd, IDispatch*, const VARIANT& url) {
+    Add(L"NavigationComplete " + std::to_wstring(hwnd) + L" url=" + VariantText(url));
 }
 
-void Recorder::IEDocumentComplete(LONG hwnd, IDispatch* pDisp, const VARIANT& URL) {
-    Add(L"DocumentComplete " + std::to_wstring(hwnd) + L" url=" + VariantText(URL));
+void Recorder::DocumentComplete(LONG hwnd, IDispatch*, const VARIANT& url) {
+    Add(L"DocumentComplete " + std::to_wstring(hwnd) + L" url=" + VariantText(url));
 }
 
-void Recorder::IEDownloadBegin(LONG hwnd) { Add(L"DownloadBegin " + std::to_wstring(hwnd)); }
-void Recorder::IEDownloadComplete(LONG hwnd) { Add(L"DownloadComplete " + std::to_wstring(hwnd)); }
-void Recorder::IEOnContextMenu(LONG hwnd) { Add(L"ContextMenu " + std::to_wstring(hwnd)); }
+void Recorder::DownloadBegin(LONG hwnd) { Add(L"DownloadBegin " + std::to_wstring(hwnd)); }
+void Recorder::DownloadComplete(LONG hwnd) { Add(L"DownloadComplete " + std::to_wstring(hwnd)); }
+void Recorder::ContextMenu(LONG hwnd) { Add(L"ContextMenu " + std::to_wstring(hwnd)); }
 
 namespace {
 std::wstring Mouse(const wchar_t* name, LONG hwnd, SHORT button, SHORT shift, float x, float y) {
@@ -54,39 +54,38 @@ std::wstring Mouse(const wchar_t* name, LONG hwnd, SHORT button, SHORT shift, fl
 }
 }  // namespace
 
-void Recorder::IEMouseDown(LONG hwnd, SHORT Button, SHORT Shift, float x, float y) {
-    Add(Mouse(L"MouseDown", hwnd, Button, Shift, x, y));
+void Recorder::MouseDown(LONG hwnd, SHORT button, SHORT shift, float x, float y) {
+    Add(Mouse(L"MouseDown", hwnd, button, shift, x, y));
 }
 
-void Recorder::IEMouseUp(LONG hwnd, SHORT Button, SHORT Shift, float x, float y) {
-    Add(Mouse(L"MouseUp", hwnd, Button, Shift, x, y));
+void Recorder::MouseUp(LONG hwnd, SHORT button, SHORT shift, float x, float y) {
+    Add(Mouse(L"MouseUp", hwnd, button, shift, x, y));
 }
 
-void Recorder::IECommandStateChange(LONG hwnd, LONG Command, bool Enable) {
-    Add(L"CommandStateChange " + std::to_wstring(hwnd) + L" command=" + std::to_wstring(Command) +
-        L" enable=" + std::to_wstring(Enable));
+void Recorder::CommandStateChange(LONG hwnd, LONG command, bool enable) {
+    Add(L"CommandStateChange " + std::to_wstring(hwnd) + L" command=" + std::to_wstring(command) +
+        L" enable=" + std::to_wstring(enable));
+}
+
+SHORT ScriptedInput::AsyncKeyState(int vKey) {
+    auto it = keys.find(vKey);
+    return it == keys.end() ? 0 : it->second;
+}
+
+BOOL ScriptedInput::CursorPos(POINT* pt) {
+    *pt = cursor;
+    return TRUE;
 }
 
 void PopupTest::SetUp() {
     ASSERT_TRUE(SUCCEEDED(com_.result()));
-    bBlockerOn = true;
-    bSuppressNext = false;
-    SetKeyStateSource([this](int vk) -> SHORT {
-        auto it = keys_.find(vk);
-        return it == keys_.end() ? 0 : it->second;
-    });
-    SetCursorPosSource([this](POINT* pt) -> BOOL {
-        *pt = cursor_;
-        return TRUE;
-    });
+    blocker_->Set(true);
 }
 
 void PopupTest::TearDown() {
     watcher_.reset();
-    SetKeyStateSource(nullptr);
-    SetCursorPosSource(nullptr);
     // Nothing may outlive the watcher: no sink, no subscription, no reference on the list.
-    EXPECT_EQ(IE_Class::LiveCount(), 0);
+    EXPECT_EQ(BrowserSink::LiveCount(), 0);
     EXPECT_EQ(DispatchEventSink::LiveCount(), 0);
     EXPECT_EQ(LiveFakeEnumerators(), 0);
     EXPECT_EQ(shell_->events().connections(), 0u);
@@ -107,8 +106,10 @@ ComPtr<FakeDocument> PopupTest::DocumentOf(const ComPtr<FakeBrowser>& b) {
     return ComPtr<FakeDocument>(static_cast<FakeDocument*>(b->document.get()));
 }
 
-void PopupTest::StartWatcher() {
-    watcher_ = cIEWindows::Create(shell_->Factory());
+void PopupTest::StartWatcher(std::shared_ptr<InputState> input) {
+    WatcherSetup setup = Setup();
+    if (input) setup.input = std::move(input);
+    watcher_ = BrowserWatcher::Create(std::move(setup));
     watcher_->AddListener(&rec_);
     rec_.watcher = watcher_.get();
 }

@@ -1,5 +1,6 @@
 // Shared set-up of the pop-up blocker's tests: a scripted keyboard and cursor, a recorder of the
-// watcher's events, and a small world of fake browser windows listed by a fake shell.
+// watcher's events, a blocker switch, and a small world of fake browser windows listed by a fake
+// shell.
 #pragma once
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -9,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "main/popup/events.h"
-#include "main/popup/ie_windows.h"
-#include "main/popup/popup_blocker.h"
+#include "main/popup/blocker_switch.h"
+#include "main/popup/browser_watcher.h"
+#include "main/popup/input_state.h"
 #include "main/popup/tests/fakes.h"
 #include "shared/win_handles.h"
 
@@ -23,26 +24,36 @@ inline IUnknown* Unk(const ComPtr<FakeBrowser>& b) { return static_cast<IWebBrow
 // A VARIANT as text ("" for empty), for readable expectations.
 std::wstring VariantText(const VARIANT& v);
 
+// A keyboard and cursor that answer from a script.
+class ScriptedInput final : public InputState {
+public:
+    std::map<int, SHORT> keys;  // virtual key -> GetAsyncKeyState answer; 0 for the others
+    POINT cursor{0, 0};
+
+    SHORT AsyncKeyState(int vKey) override;
+    BOOL CursorPos(POINT* pt) override;
+};
+
 // Writes every event of the watcher as one line of text.
-class Recorder : public IEWindowsEvents {
+class Recorder : public BrowserWatcherEvents {
 public:
     std::vector<std::wstring> events;
-    cIEWindows* watcher = nullptr;  // when set, the notices also record the Count they see
+    BrowserWatcher* watcher = nullptr;  // when set, the notices also record the Count they see
     std::function<void(const std::wstring&)> onEvent;
 
-    void IEWindowRegistered() override;
-    void IEWindowRevoked() override;
-    void IENavigationBegin(LONG hwnd, IDispatch* pDisp, const VARIANT& URL, const VARIANT& Flags,
-                           const VARIANT& TargetFrameName, const VARIANT& PostData, const VARIANT& Headers,
-                           bool Cancel) override;
-    void IENavigationComplete(LONG hwnd, IDispatch* pDisp, const VARIANT& URL) override;
-    void IEDocumentComplete(LONG hwnd, IDispatch* pDisp, const VARIANT& URL) override;
-    void IEDownloadBegin(LONG hwnd) override;
-    void IEDownloadComplete(LONG hwnd) override;
-    void IEOnContextMenu(LONG hwnd) override;
-    void IEMouseDown(LONG hwnd, SHORT Button, SHORT Shift, float x, float y) override;
-    void IEMouseUp(LONG hwnd, SHORT Button, SHORT Shift, float x, float y) override;
-    void IECommandStateChange(LONG hwnd, LONG Command, bool Enable) override;
+    void WindowRegistered() override;
+    void WindowRevoked() override;
+    void NavigationBegin(LONG hwnd, IDispatch* browser, const VARIANT& url, const VARIANT& flags,
+                         const VARIANT& targetFrame, const VARIANT& postData, const VARIANT& headers,
+                         bool cancel) override;
+    void NavigationComplete(LONG hwnd, IDispatch* browser, const VARIANT& url) override;
+    void DocumentComplete(LONG hwnd, IDispatch* browser, const VARIANT& url) override;
+    void DownloadBegin(LONG hwnd) override;
+    void DownloadComplete(LONG hwnd) override;
+    void ContextMenu(LONG hwnd) override;
+    void MouseDown(LONG hwnd, SHORT button, SHORT shift, float x, float y) override;
+    void MouseUp(LONG hwnd, SHORT button, SHORT shift, float x, float y) override;
+    void CommandStateChange(LONG hwnd, LONG command, bool enable) override;
 
 private:
     void Add(const std::wstring& line);
@@ -56,14 +67,17 @@ protected:
     // A browser with a document; listed by the shell unless said otherwise (without a notice).
     ComPtr<FakeBrowser> NewBrowser(SHANDLE_PTR hwnd, bool listed = true, bool withDocument = true);
     ComPtr<FakeDocument> DocumentOf(const ComPtr<FakeBrowser>& b);
-    // Creates the watcher over the fake shell and subscribes the recorder.
-    void StartWatcher();
+    // Creates the watcher over the fake shell, with the fixture's switch and scripted input (or
+    // the given input), and subscribes the recorder.
+    void StartWatcher(std::shared_ptr<InputState> input = nullptr);
+    // What the fixture's watchers are made with.
+    WatcherSetup Setup() const { return {shell_->Factory(), blocker_, input_}; }
 
     ComScope com_;
-    std::map<int, SHORT> keys_;  // virtual key -> GetAsyncKeyState answer
-    POINT cursor_{0, 0};
+    std::shared_ptr<ScriptedInput> input_ = std::make_shared<ScriptedInput>();
+    std::shared_ptr<BlockerSwitch> blocker_ = std::make_shared<BlockerSwitch>();  // on from SetUp
     ComPtr<FakeShellWindows> shell_ = FakeShellWindows::Create();
-    std::shared_ptr<cIEWindows> watcher_;
+    std::shared_ptr<BrowserWatcher> watcher_;
     Recorder rec_;
 };
 

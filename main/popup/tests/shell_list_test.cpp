@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "main/popup/tests/popup_fixture.h"
+#include "shared/compat.h"
 
 namespace tovra::popup::test {
 namespace {
@@ -24,8 +25,10 @@ TEST_F(ShellListTest, KeptOnlyWhenItOffersNotices) {
         shell->OpenWindow(static_cast<IWebBrowser2*>(browser.get()), false);
         const ULONG before = shell->refs();
 
-        std::shared_ptr<cIEWindows> watcher = cIEWindows::Create(shell->Factory());
-        EXPECT_EQ(static_cast<bool>(watcher->winShell()), c.kept);
+        WatcherSetup setup = Setup();
+        setup.shellWindows = shell->Factory();
+        std::shared_ptr<BrowserWatcher> watcher = BrowserWatcher::Create(std::move(setup));
+        EXPECT_EQ(static_cast<bool>(watcher->ShellList()), c.kept);
         EXPECT_EQ(watcher->SubscribedToShell(), c.kept);
         if (c.kept) {
             EXPECT_GT(shell->refs(), before);
@@ -37,7 +40,7 @@ TEST_F(ShellListTest, KeptOnlyWhenItOffersNotices) {
         EXPECT_TRUE(browser->FireNewWindow2()) << "the pop-up was not refused";
 
         const int enumerations = shell->enumerations;
-        watcher->RefreshWindows();
+        watcher->Rebuild();
         EXPECT_EQ(shell->enumerations, enumerations + 1);
         EXPECT_EQ(watcher->Count(), 1);
         if (!c.kept) {
@@ -56,7 +59,7 @@ TEST_F(ShellListTest, KeptOnlyWhenItOffersNotices) {
 TEST_F(ShellListTest, WhereTheListComesFrom) {
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     const bool wine = ntdll && GetProcAddress(ntdll, "wine_get_version");
-    EXPECT_EQ(ShellWindowsServedByWineDesktop(), wine);
+    EXPECT_EQ(compat::RunsUnderWine(), wine);
     EXPECT_EQ(ShellWindowsClassContext(), wine ? static_cast<DWORD>(CLSCTX_INPROC_SERVER)
                                                : static_cast<DWORD>(CLSCTX_ALL));
     IShellWindows* list = reinterpret_cast<IShellWindows*>(0x1);

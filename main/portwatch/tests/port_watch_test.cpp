@@ -227,11 +227,13 @@ TEST(PortWatchTableTest, TwentyWatchersWithTheirPortsTitlesAndTexts) {
 
 TEST_F(PortWatchTest, NothingListensUntilStartedAndEverythingAfterStart) {
     Host host;
+    EXPECT_FALSE(host.watch->Running());
     EXPECT_EQ(host.watch->ListeningCount(), 0u);
     EXPECT_FALSE(Client(7).connected());
     EXPECT_FALSE(Client(7, kIpv6).connected());
 
     host.watch->Start();
+    EXPECT_TRUE(host.watch->Running());
     // Every distinct port is held on both families; watcher 13 loses port 25 to watcher 4, as designed.
     for (size_t i = 0; i < 20; ++i) {
         for (Family f : {kIpv4, kIpv6}) EXPECT_EQ(host.watch->Listening(i, f), i != 12) << "watcher " << i + 1 << " " << FamilyName(f);
@@ -245,10 +247,12 @@ TEST_F(PortWatchTest, NothingListensUntilStartedAndEverythingAfterStart) {
 
     // Starting again keeps every watcher listening.
     host.watch->Start();
+    EXPECT_TRUE(host.watch->Running());
     EXPECT_EQ(host.watch->ListeningCount(kIpv4), 19u);
     EXPECT_EQ(host.watch->ListeningCount(kIpv6), 19u);
 
     host.watch->Stop();
+    EXPECT_FALSE(host.watch->Running());
     EXPECT_EQ(host.watch->ListeningCount(), 0u);
     for (Family f : {kIpv4, kIpv6}) {
         for (unsigned short port : kDistinctPorts) {
@@ -258,6 +262,7 @@ TEST_F(PortWatchTest, NothingListensUntilStartedAndEverythingAfterStart) {
         }
     }
     host.watch->Stop();  // stopping again changes nothing
+    EXPECT_FALSE(host.watch->Running());
     EXPECT_EQ(host.watch->ListeningCount(), 0u);
 }
 
@@ -402,6 +407,27 @@ TEST_F(PortWatchTest, APortTakenByAnotherProgramOnEitherFamilyIsListedAsNotWatch
     EXPECT_EQ(host.watch->UnwatchedTip(), L"Port not watched: 1080");
     host.watch->Stop();
     EXPECT_EQ(host.watch->UnwatchedTip(), L"");
+}
+
+// The service's state is the user's command, not the sockets' luck: started with no socket to be
+// had at all it runs, and every port is named in the tooltip.
+TEST_F(PortWatchTest, RunningFollowsStartAndStopEvenWhenNoPortCanBeHad) {
+    Host host([](int) -> SOCKET {
+        WSASetLastError(WSAEMFILE);
+        return INVALID_SOCKET;
+    });
+    EXPECT_FALSE(host.watch->Running());
+    host.watch->Start();
+    EXPECT_TRUE(host.watch->Running());
+    EXPECT_EQ(host.watch->ListeningCount(), 0u);
+    EXPECT_EQ(host.watch->UnwatchedPorts().size(), 19u);
+    host.watch->Start();
+    EXPECT_TRUE(host.watch->Running());
+    host.watch->Stop();
+    EXPECT_FALSE(host.watch->Running());
+    EXPECT_TRUE(host.watch->UnwatchedPorts().empty());
+    host.watch->Stop();
+    EXPECT_FALSE(host.watch->Running());
 }
 
 TEST_F(PortWatchTest, WithoutIpv6OnTheSystemIpv4AloneWatchesEveryPort) {

@@ -1,4 +1,4 @@
-// Stands in for the shell's notification area behind clsTray's notify seam: it holds icons by
+// Stands in for the shell's notification area behind TrayIcon's notify seam: it holds icons by
 // window and id, refuses what the shell refuses and records every request.
 #pragma once
 #include <windows.h>
@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "main/shell/tray.h"
+#include "main/shell/tray_icon.h"
 
 namespace tovra::shell::test {
 
@@ -27,7 +27,7 @@ public:
     // No taskbar at all: everything fails.
     bool down = false;
 
-    clsTray::NotifyFn Notify() {
+    TrayIcon::NotifyFn Notify() {
         return [this](DWORD message, TrayRecord& record) { return Handle(message, record); };
     }
     // Explorer's restart: every icon it had is gone.

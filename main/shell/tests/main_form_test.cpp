@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "main/popup/popup_blocker.h"
 #include "main/shell/main_ids.h"
 #include "main/shell/placement.h"
+#include "main/shell/service_captions.h"
 #include "main/shell/tests/fake_shell.h"
 #include "shared/message_box.h"
 
@@ -48,7 +48,7 @@ struct MainFormTest : ::testing::Test {
             return TRUE;
         };
         form = std::make_unique<MainForm>(std::move(seams));
-        tovra::popup::bBlockerOn = false;
+        EXPECT_FALSE(form->Blocker().Running()) << "switched on before the load";
         ASSERT_TRUE(form->Load());
     }
     void TearDown() override { form.reset(); }
@@ -57,14 +57,16 @@ struct MainFormTest : ::testing::Test {
     void Click(int id) { SendMessageW(form->Control(id), BM_CLICK, 0, 0); }
 
     struct Firewall {
+        bool running;  // the port watch's own state
         std::wstring button, status;
         bool enable, disable;
         size_t listening4, listening6;  // watchers listening on IPv4, on IPv6
         bool operator==(const Firewall&) const = default;
     };
     Firewall FirewallState() {
-        return {form->Text(cmdFireWall), form->Text(lblFireWall), form->MenuChecked(mnuEFire),
-                form->MenuChecked(mnuDFire), form->PortWatch()->ListeningCount(tovra::portwatch::kIpv4),
+        return {form->FirewallRunning(), form->Text(cmdFireWall), form->Text(lblFireWall),
+                form->MenuChecked(mnuEFire), form->MenuChecked(mnuDFire),
+                form->PortWatch()->ListeningCount(tovra::portwatch::kIpv4),
                 form->PortWatch()->ListeningCount(tovra::portwatch::kIpv6)};
     }
 };
@@ -96,9 +98,11 @@ TEST_F(MainFormTest, TheWindowAsDesigned) {
     EXPECT_EQ(client.right, tovra::forms::TwipsToPixelsX(4620));
     EXPECT_EQ(client.bottom, tovra::forms::TwipsToPixelsY(2130));
     // The pop-up blocker runs from the load on; the firewall and the washer do not.
-    EXPECT_TRUE(tovra::popup::bBlockerOn);
+    EXPECT_TRUE(form->Blocker().Running());
+    EXPECT_FALSE(form->FirewallRunning());
+    EXPECT_FALSE(form->PortWatch()->Running());
     EXPECT_EQ(form->PortWatch()->ListeningCount(), 0u);
-    EXPECT_EQ(form->FireWallTip(), L"");
+    EXPECT_EQ(form->FirewallTip(), L"");
 }
 
 TEST_F(MainFormTest, TheMenusInOrderWithTheirCheckMarks) {
@@ -146,27 +150,40 @@ TEST_F(MainFormTest, TopmostAtTheRightEdgeATenthOfTheFreeHeightDown) {
     EXPECT_GT(r.top, 0);
 }
 
-TEST_F(MainFormTest, TheBlockerButtonDecidesByItsCaption) {
-    ASSERT_TRUE(tovra::popup::bBlockerOn);
+TEST(ServiceCaptionsTest, TheButtonSaysWhatItDoesNextAndTheLabelWhatRuns) {
+    EXPECT_EQ(std::wstring(CaptionsOf(true).button), L"Stop");
+    EXPECT_EQ(std::wstring(CaptionsOf(true).status), L"Running");
+    EXPECT_EQ(std::wstring(CaptionsOf(false).button), L"Start");
+    EXPECT_EQ(std::wstring(CaptionsOf(false).status), L"Stopped");
+}
+
+TEST_F(MainFormTest, TheBlockerButtonTogglesTheBlockerAndItsCaptionsFollow) {
+    ASSERT_TRUE(form->Blocker().Running());
     Click(cmdPBlocker);
-    EXPECT_FALSE(tovra::popup::bBlockerOn);
+    EXPECT_FALSE(form->Blocker().Running());
     EXPECT_EQ(form->Text(cmdPBlocker), L"Start");
     EXPECT_EQ(form->Text(lblPBlocker), L"Stopped");
     Click(cmdPBlocker);
-    EXPECT_TRUE(tovra::popup::bBlockerOn);
+    EXPECT_TRUE(form->Blocker().Running());
     EXPECT_EQ(form->Text(cmdPBlocker), L"Stop");
     EXPECT_EQ(form->Text(lblPBlocker), L"Running");
-    // Any caption but exactly "Stop" switches the blocker on.
-    form->SetText(cmdPBlocker, L"stop");
-    tovra::popup::bBlockerOn = false;
+    // The blocker decides, not the caption: whatever the button reads, the click flips the switch
+    // and the captions are drawn afresh from it.
+    form->SetText(cmdPBlocker, L"Start");
     Click(cmdPBlocker);
-    EXPECT_TRUE(tovra::popup::bBlockerOn);
+    EXPECT_FALSE(form->Blocker().Running());
+    EXPECT_EQ(form->Text(cmdPBlocker), L"Start");
+    EXPECT_EQ(form->Text(lblPBlocker), L"Stopped");
+    form->SetText(cmdPBlocker, L"stop");
+    Click(cmdPBlocker);
+    EXPECT_TRUE(form->Blocker().Running());
     EXPECT_EQ(form->Text(cmdPBlocker), L"Stop");
+    EXPECT_EQ(form->Text(lblPBlocker), L"Running");
 }
 
 TEST_F(MainFormTest, FirewallFromTheButtonAndTheMenu) {
-    const Firewall stopped{L"Start", L"Stopped", false, true, 0, 0};
-    const Firewall running{L"Stop", L"Running", true, false, 19, 19};
+    const Firewall stopped{false, L"Start", L"Stopped", false, true, 0, 0};
+    const Firewall running{true, L"Stop", L"Running", true, false, 19, 19};
     EXPECT_EQ(FirewallState(), stopped);
     Click(cmdFireWall);
     ASSERT_EQ(FirewallState(), running) << "the fixed ports must be free to bind (run as root, own network)";
@@ -180,10 +197,89 @@ TEST_F(MainFormTest, FirewallFromTheButtonAndTheMenu) {
     EXPECT_EQ(FirewallState(), stopped);
     Command(mnuDFire);
     EXPECT_EQ(FirewallState(), stopped);
-    // Any caption but exactly "Start" is taken as running: the click stops.
+    // The port watch decides, not the caption: whatever the button reads, the click turns the
+    // state over and the captions and check marks are drawn afresh from it.
+    form->SetText(cmdFireWall, L"Stop");
+    Click(cmdFireWall);
+    EXPECT_EQ(FirewallState(), running);
     form->SetText(cmdFireWall, L"start");
     Click(cmdFireWall);
     EXPECT_EQ(FirewallState(), stopped);
+}
+
+// After each command the captions, check marks and tooltip are those of the services' models,
+// whatever the command and whatever the state before it.
+TEST_F(MainFormTest, TheCaptionsFollowTheModelsAfterEachCommand) {
+    struct Step {
+        const char* what;
+        int id;
+        bool button;  // a button click, else a menu command
+    };
+    const Step steps[] = {
+        {"firewall button", cmdFireWall, true},   {"blocker button", cmdPBlocker, true},
+        {"enable menu", mnuEFire, false},         {"enable menu again", mnuEFire, false},
+        {"blocker button", cmdPBlocker, true},    {"disable menu", mnuDFire, false},
+        {"disable menu again", mnuDFire, false},  {"firewall button", cmdFireWall, true},
+        {"firewall button", cmdFireWall, true},   {"blocker button", cmdPBlocker, true},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        if (step.button) Click(step.id);
+        else Command(step.id);
+        const ServiceCaptions blocker = CaptionsOf(form->Blocker().Running());
+        EXPECT_EQ(form->Text(cmdPBlocker), blocker.button);
+        EXPECT_EQ(form->Text(lblPBlocker), blocker.status);
+        const bool firewall = form->PortWatch()->Running();
+        EXPECT_EQ(form->FirewallRunning(), firewall);
+        const ServiceCaptions captions = CaptionsOf(firewall);
+        EXPECT_EQ(form->Text(cmdFireWall), captions.button);
+        EXPECT_EQ(form->Text(lblFireWall), captions.status);
+        EXPECT_EQ(form->MenuChecked(mnuEFire), firewall);
+        EXPECT_EQ(form->MenuChecked(mnuDFire), !firewall);
+        EXPECT_EQ(form->FirewallTip(), form->PortWatch()->UnwatchedTip());
+    }
+    // Where the steps end: blocker stopped, firewall stopped.
+    EXPECT_FALSE(form->Blocker().Running());
+    EXPECT_FALSE(form->FirewallRunning());
+}
+
+// Two main windows in one process: each owns its blocker and its port watch, and the commands of
+// one change nothing of the other.
+TEST_F(MainFormTest, TwoWindowsDoNotShareTheirServices) {
+    MainForm::Seams seams;
+    seams.launcher = &launcher;
+    seams.endProgram = [] {};
+    seams.trayNotify = [](DWORD, TrayRecord&) { return TRUE; };
+    seams.createWatcher = [](HWND) {};
+    MainForm other(std::move(seams));
+    ASSERT_TRUE(other.Load());
+    EXPECT_NE(&other.Blocker(), &form->Blocker());
+    EXPECT_NE(other.PortWatch(), form->PortWatch());
+
+    Click(cmdPBlocker);
+    EXPECT_FALSE(form->Blocker().Running());
+    EXPECT_TRUE(other.Blocker().Running());
+    EXPECT_EQ(other.Text(cmdPBlocker), L"Stop");
+    EXPECT_EQ(other.Text(lblPBlocker), L"Running");
+
+    SendMessageW(other.hwnd(), WM_COMMAND, MAKEWPARAM(mnuDFire, 0), 0);
+    SendMessageW(other.Control(cmdPBlocker), BM_CLICK, 0, 0);
+    EXPECT_FALSE(other.Blocker().Running());
+    Click(cmdPBlocker);
+    EXPECT_TRUE(form->Blocker().Running());
+    EXPECT_FALSE(other.Blocker().Running());
+    EXPECT_EQ(form->Text(lblPBlocker), L"Running");
+    EXPECT_EQ(other.Text(lblPBlocker), L"Stopped");
+
+    Command(mnuEFire);
+    EXPECT_TRUE(form->FirewallRunning());
+    EXPECT_FALSE(other.FirewallRunning());
+    EXPECT_EQ(other.Text(lblFireWall), L"Stopped");
+    EXPECT_TRUE(other.MenuChecked(mnuDFire));
+    EXPECT_EQ(other.PortWatch()->ListeningCount(), 0u);
+    Click(cmdFireWall);
+    EXPECT_FALSE(form->FirewallRunning());
+    EXPECT_FALSE(other.FirewallRunning());
 }
 
 TEST_F(MainFormTest, PortsThatCannotBeWatchedAreNamedInTheStatusTooltip) {
@@ -200,12 +296,12 @@ TEST_F(MainFormTest, PortsThatCannotBeWatchedAreNamedInTheStatusTooltip) {
     EXPECT_EQ(form->Text(lblFireWall), L"Running");  // the status word stays as it always was
     EXPECT_EQ(form->PortWatch()->ListeningCount(tovra::portwatch::kIpv4), 18u);
     EXPECT_EQ(form->PortWatch()->ListeningCount(tovra::portwatch::kIpv6), 19u);  // IPv6 has its own
-    EXPECT_EQ(form->FireWallTip(), L"Port not watched: 145");
+    EXPECT_EQ(form->FirewallTip(), L"Port not watched: 145");
     Command(mnuDFire);
-    EXPECT_EQ(form->FireWallTip(), L"");
+    EXPECT_EQ(form->FirewallTip(), L"");
     closesocket(other);
     Command(mnuEFire);
-    EXPECT_EQ(form->FireWallTip(), L"");
+    EXPECT_EQ(form->FirewallTip(), L"");
     WSACleanup();
 }
 
@@ -217,7 +313,7 @@ TEST_F(MainFormTest, HideMinimisesAndLeavesTheIcon) {
         else Command(id);
         EXPECT_TRUE(IsIconic(form->hwnd())) << id;
         EXPECT_TRUE(IsWindowVisible(form->hwnd()));
-        EXPECT_TRUE(form->Tray().bRunningInTray);
+        EXPECT_TRUE(form->Tray().Shown());
         ShowWindow(form->hwnd(), SW_RESTORE);
     }
     EXPECT_TRUE(events.empty());
@@ -225,8 +321,8 @@ TEST_F(MainFormTest, HideMinimisesAndLeavesTheIcon) {
 
 TEST_F(MainFormTest, TheLoadShowsTheIconAfterClearingAnOldOne) {
     EXPECT_EQ(events, (std::vector<std::string>{"delete", "add"}));
-    EXPECT_TRUE(form->Tray().bRunningInTray);
-    EXPECT_EQ(form->Tray().TIcon().hWnd, form->hwnd());
+    EXPECT_TRUE(form->Tray().Shown());
+    EXPECT_EQ(form->Tray().Record().hWnd, form->hwnd());
 }
 
 TEST_F(MainFormTest, EveryWayOutRemovesTheIconFirst) {
@@ -243,7 +339,7 @@ TEST_F(MainFormTest, EveryWayOutRemovesTheIconFirst) {
         case CloseWindow: SendMessageW(form->hwnd(), WM_CLOSE, 0, 0); break;
         }
         EXPECT_EQ(events, (std::vector<std::string>{"delete", "end"})) << way;
-        EXPECT_FALSE(form->Tray().bRunningInTray);
+        EXPECT_FALSE(form->Tray().Shown());
         form.reset();
     }
 }
@@ -369,7 +465,7 @@ struct MainFormTrayTest : ::testing::Test {
 TEST_F(MainFormTrayTest, AnIconTheShellRefusesAtTheStartIsOfferedAgainUntilItIsTaken) {
     shell.missingForAdds = 3;  // the taskbar is not there yet at logon
     Load();
-    EXPECT_TRUE(form->Tray().bRunningInTray);
+    EXPECT_TRUE(form->Tray().Shown());
     EXPECT_FALSE(form->Tray().Added());
     EXPECT_EQ(shell.Count(NIM_ADD), 1u) << "the load does not wait for the taskbar";
     ASSERT_TRUE(PumpUntil([&] { return form->Tray().Added(); }, 5000)) << "the icon was not offered again";

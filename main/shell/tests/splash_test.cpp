@@ -115,20 +115,20 @@ TEST_F(SplashFixture, ShowsItsTextsCentredAndCountsInTheLabel) {
     EXPECT_EQ(client.right, tovra::forms::TwipsToPixelsX(7380));
     EXPECT_EQ(client.bottom, tovra::forms::TwipsToPixelsY(3330));
 
-    for (int tick = 1; tick < 30; ++tick) splash.trmTimer_Timer();
+    for (int tick = 1; tick < 30; ++tick) splash.OnClockTick();
     EXPECT_EQ(splash.Text(lblTime), L" 2.9");
     EXPECT_EQ(shown, 0);
     EXPECT_TRUE(splash.Visible());
 
-    splash.trmTimer_Timer();
+    splash.OnClockTick();
     EXPECT_EQ(shown, 1);
     EXPECT_FALSE(splash.Visible());
     EXPECT_TRUE(splash.created()) << "hidden, not unloaded";
     EXPECT_FALSE(splash.TimerEnabled());
 
     // Ticks that were already on their way change nothing: the main window comes once.
-    splash.trmTimer_Timer();
-    splash.trmTimer_Timer();
+    splash.OnClockTick();
+    splash.OnClockTick();
     EXPECT_EQ(shown, 1);
     EXPECT_EQ(splash.Text(lblTime), L" 3");
 }

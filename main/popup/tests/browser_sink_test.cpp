@@ -4,7 +4,8 @@
 #include <windows.h>
 #include <docobj.h>
 
-#include "main/popup/ie_class.h"
+#include "main/popup/browser_sink.h"
+#include "main/popup/popup_blocker.h"
 #include "main/popup/tests/popup_fixture.h"
 #include "shared/message_box.h"
 
@@ -38,8 +39,8 @@ TEST_F(SinkTest, NewWindowRule) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "ctrl=" << c.ctrl << " blocker=" << c.blockerOn
                                         << " cancelBefore=" << c.cancelBefore);
-        keys_[VK_CONTROL] = c.ctrl;
-        bBlockerOn = c.blockerOn;
+        input_->keys[VK_CONTROL] = c.ctrl;
+        blocker_->Set(c.blockerOn);
         rec_.events.clear();
         EXPECT_EQ(b->FireNewWindow2(c.cancelBefore), c.cancelAfter);
         EXPECT_EQ(b->lastNewWindowDisp, nullptr);  // ppDisp untouched
@@ -48,16 +49,22 @@ TEST_F(SinkTest, NewWindowRule) {
     EXPECT_TRUE(boxes.calls().empty());
 }
 
+// Through the blocker the main window owns: its button's toggle reaches every sink of its watcher.
 TEST_F(SinkTest, StoppedBlockerLetsWindowsOpenAndSinksGoOnReporting) {
     ComPtr<FakeBrowser> b = NewBrowser(77);
-    StartWatcher();
-    ToggleBlocker(L"Stop");
-    ASSERT_FALSE(bBlockerOn);
+    PopupBlocker blocker(shell_->Factory(), input_);
+    blocker.Start();
+    blocker.WatchBrowsers();
+    ASSERT_TRUE(blocker.Watcher());
+    blocker.Watcher()->AddListener(&rec_);
+    blocker.Toggle();
+    ASSERT_FALSE(blocker.Running());
     EXPECT_FALSE(b->FireNewWindow2());
     b->FireDownloadBegin();
     b->FireDownloadComplete();
     EXPECT_EQ(rec_.events, (std::vector<std::wstring>{L"DownloadBegin 77", L"DownloadComplete 77"}));
-    ToggleBlocker(L"Start");
+    blocker.Toggle();
+    ASSERT_TRUE(blocker.Running());
     EXPECT_TRUE(b->FireNewWindow2());
 }
 
@@ -66,8 +73,8 @@ TEST_F(SinkTest, ProbeWithoutForwardHistoryEndsAtOnce) {
     StartWatcher();
     EXPECT_EQ(b->goForwardCalls, 1);
     EXPECT_TRUE(b->execCalls.empty());
-    EXPECT_FALSE(bSuppressNext);
-    EXPECT_FALSE(watcher_->IE(1)->EnableForward());
+    EXPECT_FALSE(watcher_->SuppressNext());
+    EXPECT_FALSE(watcher_->Sink(1)->CanGoForward());
     // The next navigation goes ahead.
     EXPECT_FALSE(b->FireBeforeNavigate2(Disp(b), L"http://example.invalid/next"));
     EXPECT_EQ(rec_.events.back(), L"NavigationBegin 10 disp=1 url=http://example.invalid/next flags=0 cancel=0");
@@ -81,12 +88,12 @@ TEST_F(SinkTest, ProbeWithForwardHistoryStopsAndCancelsTheNavigation) {
     ASSERT_EQ(b->execCalls.size(), 1u);
     EXPECT_EQ(b->execCalls[0].first, OLECMDID_STOPDOWNLOAD);  // 30
     EXPECT_EQ(b->execCalls[0].second, OLECMDEXECOPT_DONTPROMPTUSER);  // 2
-    EXPECT_TRUE(bSuppressNext);
-    EXPECT_FALSE(watcher_->IE(1)->EnableForward());
+    EXPECT_TRUE(watcher_->SuppressNext());
+    EXPECT_FALSE(watcher_->Sink(1)->CanGoForward());
 
     // The probe's navigation starts later, as it does in a browser of another process.
     EXPECT_TRUE(b->FireBeforeNavigate2(Disp(b), L"http://example.invalid/forward"));
-    EXPECT_FALSE(bSuppressNext);
+    EXPECT_FALSE(watcher_->SuppressNext());
     // Listeners get the report first, with the browser's Cancel as it was.
     EXPECT_EQ(rec_.events, (std::vector<std::wstring>{
                                L"NavigationBegin 11 disp=1 url=http://example.invalid/forward flags=0 cancel=0"}));
@@ -102,19 +109,19 @@ TEST_F(SinkTest, ProbeWhoseNavigationStartsWithinGoForward) {
     StartWatcher();
     EXPECT_TRUE(cancelled);
     EXPECT_EQ(b->execCalls.size(), 1u);  // stopped all the same
-    EXPECT_FALSE(bSuppressNext);
+    EXPECT_FALSE(watcher_->SuppressNext());
 }
 
 TEST_F(SinkTest, ProbeAnsweredByAContextMenu) {
     ComPtr<FakeBrowser> b = NewBrowser(13);
     b->forwardHistory = true;
     StartWatcher();
-    ASSERT_TRUE(bSuppressNext);
+    ASSERT_TRUE(watcher_->SuppressNext());
 
     VARIANT first = DocumentOf(b)->FireContextMenu();
     EXPECT_EQ(first.vt, VT_BOOL);
     EXPECT_EQ(first.boolVal, VARIANT_FALSE);  // suppressed
-    EXPECT_FALSE(bSuppressNext);
+    EXPECT_FALSE(watcher_->SuppressNext());
     VARIANT second = DocumentOf(b)->FireContextMenu();
     EXPECT_EQ(second.vt, VT_BOOL);
     EXPECT_EQ(second.boolVal, VARIANT_TRUE);  // shown
@@ -128,7 +135,7 @@ TEST_F(SinkTest, ProbeFlagIsSharedByAllWindows) {
     ComPtr<FakeBrowser> withHistory = NewBrowser(21);  // attached last, so its probe is the one pending
     withHistory->forwardHistory = true;
     StartWatcher();
-    ASSERT_TRUE(bSuppressNext);
+    ASSERT_TRUE(watcher_->SuppressNext());
     EXPECT_TRUE(plain->FireBeforeNavigate2(Disp(plain), L"http://example.invalid/elsewhere"));
     EXPECT_FALSE(withHistory->FireBeforeNavigate2(Disp(withHistory), L"http://example.invalid/forward"));
 }
@@ -149,13 +156,13 @@ TEST_F(SinkTest, CommandStateChangeTracksBackAndForward) {
     };
     ComPtr<FakeBrowser> b = NewBrowser(30);
     StartWatcher();
-    std::shared_ptr<IE_Class> sink = watcher_->IE(L"30");
+    std::shared_ptr<BrowserSink> sink = watcher_->Sink(L"30");
     for (const Step& s : steps) {
         SCOPED_TRACE(testing::Message() << "command " << s.command << " enable " << s.enable);
         rec_.events.clear();
         b->FireCommandStateChange(s.command, s.enable);
-        EXPECT_EQ(sink->EnableForward(), s.forward);
-        EXPECT_EQ(sink->EnableBack(), s.back);
+        EXPECT_EQ(sink->CanGoForward(), s.forward);
+        EXPECT_EQ(sink->CanGoBack(), s.back);
         // Reported for every command.
         EXPECT_EQ(rec_.events, (std::vector<std::wstring>{L"CommandStateChange 30 command=" +
                                                           std::to_wstring(s.command) + L" enable=" +
@@ -187,7 +194,7 @@ TEST_F(SinkTest, MouseReportsButtonShiftAndClientPosition) {
     const LONG handle = static_cast<LONG>(reinterpret_cast<LONG_PTR>(w));
     ComPtr<FakeBrowser> b = NewBrowser(static_cast<SHANDLE_PTR>(handle));
     StartWatcher();
-    cursor_ = {origin.x + 30, origin.y + 50};
+    input_->cursor = {origin.x + 30, origin.y + 50};
     const std::wstring at = L" x=30 y=50";
     const std::wstring h = std::to_wstring(handle);
 
@@ -209,13 +216,13 @@ TEST_F(SinkTest, MouseReportsButtonShiftAndClientPosition) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        keys_ = c.keys;
+        input_->keys = c.keys;
         rec_.events.clear();
         DocumentOf(b)->FireMouseDown();
         EXPECT_EQ(rec_.events, (std::vector<std::wstring>{L"MouseDown " + h + L" button=" + std::to_wstring(c.button) +
                                                           L" shift=" + std::to_wstring(c.shift) + at}));
         // The release reports the button that the press was taken as.
-        keys_.clear();
+        input_->keys.clear();
         DocumentOf(b)->FireMouseUp();
         EXPECT_EQ(rec_.events.back(), L"MouseUp " + h + L" button=" + std::to_wstring(c.button) + L" shift=0" + at);
     }
@@ -231,13 +238,13 @@ TEST_F(SinkTest, SinkWithoutBrowserOrDocumentStillExists) {
     ComPtr<FakeBrowser> noDocument = NewBrowser(51, true, false);
     StartWatcher();
     ASSERT_EQ(watcher_->Count(), 2);
-    std::shared_ptr<IE_Class> first = watcher_->IE(L"0");
+    std::shared_ptr<BrowserSink> first = watcher_->Sink(L"0");
     EXPECT_TRUE(first->SubscribedToBrowser());
     EXPECT_TRUE(first->SubscribedToDocument());
-    std::shared_ptr<IE_Class> second = watcher_->IE(L"51");
+    std::shared_ptr<BrowserSink> second = watcher_->Sink(L"51");
     EXPECT_TRUE(second->SubscribedToBrowser());
     EXPECT_FALSE(second->SubscribedToDocument());
-    EXPECT_FALSE(second->IEDoc());
+    EXPECT_FALSE(second->Document());
     // Both still refuse pop-ups.
     EXPECT_TRUE(noHandle->FireNewWindow2());
     EXPECT_TRUE(noDocument->FireNewWindow2());
@@ -249,10 +256,10 @@ TEST_F(SinkTest, ReleasedSinkEndsItsSubscriptions) {
     const ULONG browserRefs = b->refs();
     const ULONG documentRefs = doc->refs();
     {
-        std::shared_ptr<IE_Class> sink = IE_Class::Create();
-        sink->SetIEctl(Disp(b));
-        EXPECT_EQ(sink->IEHandle(), 60);
-        EXPECT_TRUE(SameObject(sink->IEctl().get(), Unk(b)));
+        std::shared_ptr<BrowserSink> sink = BrowserSink::Create();
+        sink->Attach(Disp(b));
+        EXPECT_EQ(sink->WindowHandle(), 60);
+        EXPECT_TRUE(SameObject(sink->Browser().get(), Unk(b)));
         EXPECT_EQ(b->events().connections(), 1u);
         EXPECT_EQ(doc->events().connections(), 1u);
         EXPECT_GT(b->refs(), browserRefs);
@@ -267,12 +274,11 @@ TEST_F(SinkTest, ReleasedSinkEndsItsSubscriptions) {
 
 // The production key state: GetAsyncKeyState, with Ctrl pressed the way a user's keyboard would.
 TEST_F(SinkTest, RealCtrlKeyLetsTheWindowOpen) {
-    SetKeyStateSource(nullptr);
     struct CtrlUp {
         ~CtrlUp() { ::keybd_event(VK_CONTROL, 0x1d, KEYEVENTF_KEYUP, 0); }
     } ctrlUp;
     ComPtr<FakeBrowser> b = NewBrowser(70);
-    StartWatcher();
+    StartWatcher(SystemInputState());
     ::GetAsyncKeyState(VK_CONTROL);  // forget earlier presses
     EXPECT_TRUE(b->FireNewWindow2());
     ::keybd_event(VK_CONTROL, 0x1d, 0, 0);

@@ -22,7 +22,7 @@ TEST_F(WatcherTest, RebuildsOnOpenAndClose) {
     shell_->OpenWindow(Disp(c));
     EXPECT_EQ(rec_.events, (std::vector<std::wstring>{L"Registered count=3"}));
     EXPECT_EQ(watcher_->Count(), 3);
-    EXPECT_EQ(IE_Class::LiveCount(), 3);
+    EXPECT_EQ(BrowserSink::LiveCount(), 3);
     // Every window got a fresh sink; the old ones are gone and unsubscribed.
     for (const auto* x : {&a, &b, &c}) {
         EXPECT_EQ((*x)->events().connections(), 1u);
@@ -36,23 +36,23 @@ TEST_F(WatcherTest, RebuildsOnOpenAndClose) {
     EXPECT_EQ(rec_.events.back(), L"Revoked count=2");
     EXPECT_EQ(a->events().connections(), 0u);
     EXPECT_EQ(DocumentOf(a)->events().connections(), 0u);
-    EXPECT_THROW(watcher_->IE(L"101"), NoSuchWindow);
+    EXPECT_THROW(watcher_->Sink(L"101"), NoSuchWindow);
 
     shell_->CloseWindow(Disp(b));
     shell_->CloseWindow(Disp(c));
     EXPECT_EQ(watcher_->Count(), 0);
-    EXPECT_EQ(IE_Class::LiveCount(), 0);
+    EXPECT_EQ(BrowserSink::LiveCount(), 0);
     // With no window left the watcher still hears of the next one.
     shell_->OpenWindow(Disp(a));
     EXPECT_EQ(rec_.events.back(), L"Registered count=1");
-    EXPECT_EQ(watcher_->IE(1)->IEHandle(), 101);
+    EXPECT_EQ(watcher_->Sink(1)->WindowHandle(), 101);
     EXPECT_EQ(shell_->events().connections(), 1u);
 }
 
 TEST_F(WatcherTest, EmptyListStillReceivesTheFirstNotice) {
     StartWatcher();
     EXPECT_EQ(watcher_->Count(), 0);
-    EXPECT_TRUE(watcher_->NewEnum().empty());
+    EXPECT_TRUE(watcher_->Sinks().empty());
     ComPtr<FakeBrowser> a = NewBrowser(5, false);
     shell_->OpenWindow(Disp(a));
     EXPECT_EQ(rec_.events, (std::vector<std::wstring>{L"Registered count=1"}));
@@ -62,27 +62,27 @@ TEST_F(WatcherTest, LooksUpSinksByHandleTextAndPosition) {
     ComPtr<FakeBrowser> a = NewBrowser(0x1234);
     ComPtr<FakeBrowser> b = NewBrowser(7);
     StartWatcher();
-    std::shared_ptr<IE_Class> byKey = watcher_->IE(L"4660");
-    EXPECT_EQ(byKey->IEHandle(), 0x1234);
-    EXPECT_TRUE(SameObject(byKey->IEctl().get(), Unk(a)));
-    EXPECT_EQ(watcher_->IE(1), byKey);
-    EXPECT_EQ(watcher_->IE(2), watcher_->IE(L"7"));
-    std::vector<std::shared_ptr<IE_Class>> all = watcher_->NewEnum();
+    std::shared_ptr<BrowserSink> byKey = watcher_->Sink(L"4660");
+    EXPECT_EQ(byKey->WindowHandle(), 0x1234);
+    EXPECT_TRUE(SameObject(byKey->Browser().get(), Unk(a)));
+    EXPECT_EQ(watcher_->Sink(1), byKey);
+    EXPECT_EQ(watcher_->Sink(2), watcher_->Sink(L"7"));
+    std::vector<std::shared_ptr<BrowserSink>> all = watcher_->Sinks();
     ASSERT_EQ(all.size(), 2u);
     EXPECT_EQ(all[0], byKey);
-    EXPECT_EQ(all[1]->IEHandle(), 7);
-    EXPECT_EQ(watcher_->IE(Unk(b)), all[1]);
+    EXPECT_EQ(all[1]->WindowHandle(), 7);
+    EXPECT_EQ(watcher_->Sink(Unk(b)), all[1]);
 
     ComPtr<FakeBrowser> unlisted = NewBrowser(8, false);
-    EXPECT_THROW(watcher_->IE(Unk(unlisted)), NoSuchWindow);
-    EXPECT_THROW(watcher_->IE(static_cast<IUnknown*>(nullptr)), NoSuchWindow);
+    EXPECT_THROW(watcher_->Sink(Unk(unlisted)), NoSuchWindow);
+    EXPECT_THROW(watcher_->Sink(static_cast<IUnknown*>(nullptr)), NoSuchWindow);
 
     for (const wchar_t* missing : {L"", L"1234", L"0x1234", L"8", L"7 "}) {
         SCOPED_TRACE(testing::Message() << "key " << testing::PrintToString(std::wstring(missing)));
-        EXPECT_THROW(watcher_->IE(missing), NoSuchWindow);
+        EXPECT_THROW(watcher_->Sink(missing), NoSuchWindow);
     }
     for (long position : {0L, -1L, 3L}) {
-        EXPECT_THROW(watcher_->IE(position), NoSuchWindow);
+        EXPECT_THROW(watcher_->Sink(position), NoSuchWindow);
     }
 }
 
@@ -94,16 +94,16 @@ TEST_F(WatcherTest, EveryTabOfAWindowGetsItsOwnSink) {
     ComPtr<FakeBrowser> other = NewBrowser(17);
     StartWatcher();
     EXPECT_EQ(watcher_->Count(), 3);
-    EXPECT_EQ(IE_Class::LiveCount(), 3);
+    EXPECT_EQ(BrowserSink::LiveCount(), 3);
     {
         // Held only here: a sink that a caller keeps stays subscribed past the next rebuild.
-        std::shared_ptr<IE_Class> sink1 = watcher_->IE(Unk(tab1));
-        std::shared_ptr<IE_Class> sink2 = watcher_->IE(Unk(tab2));
+        std::shared_ptr<BrowserSink> sink1 = watcher_->Sink(Unk(tab1));
+        std::shared_ptr<BrowserSink> sink2 = watcher_->Sink(Unk(tab2));
         EXPECT_NE(sink1, sink2);
-        EXPECT_TRUE(SameObject(sink1->IEctl().get(), Unk(tab1)));
-        EXPECT_TRUE(SameObject(sink2->IEctl().get(), Unk(tab2)));
-        EXPECT_EQ(sink2->IEHandle(), 16);
-        EXPECT_EQ(watcher_->IE(L"16"), sink1) << "the handle finds the first tab";
+        EXPECT_TRUE(SameObject(sink1->Browser().get(), Unk(tab1)));
+        EXPECT_TRUE(SameObject(sink2->Browser().get(), Unk(tab2)));
+        EXPECT_EQ(sink2->WindowHandle(), 16);
+        EXPECT_EQ(watcher_->Sink(L"16"), sink1) << "the handle finds the first tab";
     }
     for (const auto* tab : {&tab1, &tab2}) {
         EXPECT_EQ((*tab)->events().connections(), 1u);
@@ -122,7 +122,7 @@ TEST_F(WatcherTest, EveryTabOfAWindowGetsItsOwnSink) {
     shell_->CloseWindow(Disp(tab1));
     EXPECT_EQ(rec_.events.back(), L"Revoked count=3");
     EXPECT_EQ(tab1->events().connections(), 0u);
-    EXPECT_THROW(watcher_->IE(Unk(tab1)), NoSuchWindow);
+    EXPECT_THROW(watcher_->Sink(Unk(tab1)), NoSuchWindow);
     for (const auto* tab : {&tab2, &tab3}) {
         EXPECT_EQ((*tab)->events().connections(), 1u);
         EXPECT_TRUE((*tab)->FireNewWindow2());
@@ -138,20 +138,20 @@ TEST_F(WatcherTest, TheSameBrowserThroughTwoPointersCountsOnce) {
     shell_->OpenWindow(alias.get(), false);
     StartWatcher();
     EXPECT_EQ(watcher_->Count(), 1);
-    EXPECT_EQ(IE_Class::LiveCount(), 1);
+    EXPECT_EQ(BrowserSink::LiveCount(), 1);
     EXPECT_EQ(a->events().connections(), 1u);
     EXPECT_EQ(a->goForwardCalls, 1) << "probed once per listing";
     EXPECT_EQ(a->fullNameCalls, 1) << "a browser that has its sink is not asked again";
-    EXPECT_EQ(watcher_->IE(alias.get()), watcher_->IE(Unk(a)));
+    EXPECT_EQ(watcher_->Sink(alias.get()), watcher_->Sink(Unk(a)));
     // Added again by hand, it keeps the sink it has.
-    EXPECT_EQ(watcher_->AddIEWindow(alias.get()), watcher_->IE(1));
+    EXPECT_EQ(watcher_->Attach(alias.get()), watcher_->Sink(1));
     EXPECT_EQ(watcher_->Count(), 1);
     EXPECT_EQ(a->goForwardCalls, 1);
 }
 
 // File Explorer windows are on the shell's list too, with the browser's interface. Each such
 // window is asked for its program only: no sink, no probe, no subscription. The probe of a browser
-// with forward history leaves bSuppressNext set until its navigation starts; a folder's never would.
+// with forward history leaves the suppress flag set until its navigation starts; a folder's never would.
 TEST_F(WatcherTest, OnlyTheWebBrowsersWindowsGetASink) {
     ComPtr<FakeBrowser> browser = NewBrowser(40);
     ComPtr<FakeBrowser> window = NewBrowser(41);
@@ -181,12 +181,12 @@ TEST_F(WatcherTest, OnlyTheWebBrowsersWindowsGetASink) {
         window->fullNameResult = c.answer;
         window->fullNameCalls = window->goForwardCalls = window->stopCalls = 0;
         window->execCalls.clear();
-        bSuppressNext = false;
-        watcher_->RefreshWindows();
+        watcher_->SetSuppressNext(false);
+        watcher_->Rebuild();
 
         EXPECT_EQ(window->fullNameCalls, 1);
         EXPECT_EQ(watcher_->Count(), c.browser ? 2 : 1);
-        EXPECT_EQ(IE_Class::LiveCount(), c.browser ? 2 : 1);
+        EXPECT_EQ(BrowserSink::LiveCount(), c.browser ? 2 : 1);
         EXPECT_EQ(window->events().connections(), c.browser ? 1u : 0u);
         EXPECT_EQ(DocumentOf(window)->events().connections(), c.browser ? 1u : 0u);
         EXPECT_EQ(window->goForwardCalls, c.browser ? 1 : 0);
@@ -196,8 +196,8 @@ TEST_F(WatcherTest, OnlyTheWebBrowsersWindowsGetASink) {
             EXPECT_TRUE(window->FireNewWindow2());
             EXPECT_TRUE(window->FireBeforeNavigate2(Disp(window), L"http://example.invalid/forward"));
         } else {
-            EXPECT_THROW(watcher_->IE(Unk(window)), NoSuchWindow);
-            EXPECT_FALSE(bSuppressNext);
+            EXPECT_THROW(watcher_->Sink(Unk(window)), NoSuchWindow);
+            EXPECT_FALSE(watcher_->SuppressNext());
         }
         // Either way the user's next navigation goes ahead, and the browser still refuses pop-ups.
         EXPECT_FALSE(browser->FireBeforeNavigate2(Disp(browser), L"http://example.invalid/user"));
@@ -217,7 +217,7 @@ TEST_F(WatcherTest, WindowClosedWhileAskedForItsProgramIsNeverAttached) {
     EXPECT_EQ(rec_.events, (std::vector<std::wstring>{L"Revoked count=1", L"Registered count=1"}));
     EXPECT_EQ(b->goForwardCalls, 0);
     EXPECT_EQ(b->events().advises(), 0);
-    EXPECT_EQ(IE_Class::LiveCount(), 1);
+    EXPECT_EQ(BrowserSink::LiveCount(), 1);
 }
 
 TEST_F(WatcherTest, ItemsThatAreNoBrowsersAreNotAdded) {
@@ -239,16 +239,16 @@ TEST_F(WatcherTest, NoticeDuringARebuildGetsACompleteRebuildOfItsOwn) {
     a->onGetHwnd = [&] {
         if (!armed) return;
         armed = false;
-        EXPECT_TRUE(watcher_->bRefreshing());
+        EXPECT_TRUE(watcher_->Rebuilding());
         shell_->OpenWindow(Disp(c));
     };
     shell_->OpenWindow(Disp(b));
     // The inner notice saw all three windows before its event went out; the outer one, whose
     // list was out of date, added nothing more.
     EXPECT_EQ(rec_.events, (std::vector<std::wstring>{L"Registered count=3", L"Registered count=3"}));
-    EXPECT_FALSE(watcher_->bRefreshing());
+    EXPECT_FALSE(watcher_->Rebuilding());
     EXPECT_EQ(watcher_->Count(), 3);
-    EXPECT_EQ(IE_Class::LiveCount(), 3);
+    EXPECT_EQ(BrowserSink::LiveCount(), 3);
     for (const auto* x : {&a, &b, &c}) EXPECT_EQ((*x)->events().connections(), 1u);
     EXPECT_EQ(shell_->events().connections(), 1u);
     EXPECT_EQ(LiveFakeEnumerators(), 0);
@@ -273,8 +273,8 @@ TEST_F(WatcherTest, NoticeWhileTheListIsEnumerated) {
     EXPECT_EQ(rec_.events, (std::vector<std::wstring>{L"Revoked count=2", L"Registered count=2"}));
     EXPECT_EQ(watcher_->Count(), 2);
     EXPECT_EQ(a->events().connections(), 0u);  // the closed window keeps no sink
-    EXPECT_THROW(watcher_->IE(L"301"), NoSuchWindow);
-    EXPECT_EQ(IE_Class::LiveCount(), 2);
+    EXPECT_THROW(watcher_->Sink(L"301"), NoSuchWindow);
+    EXPECT_EQ(BrowserSink::LiveCount(), 2);
 }
 
 TEST_F(WatcherTest, WindowClosedWhileItsSinkIsBeingAttached) {
@@ -287,13 +287,13 @@ TEST_F(WatcherTest, WindowClosedWhileItsSinkIsBeingAttached) {
         armed = false;
         shell_->CloseWindow(Disp(b));
     };
-    watcher_->winShell_WindowRegistered(0);
+    watcher_->OnWindowRegistered();
     EXPECT_EQ(rec_.events, (std::vector<std::wstring>{L"Revoked count=1", L"Registered count=1"}));
     EXPECT_EQ(watcher_->Count(), 1);
-    EXPECT_THROW(watcher_->IE(L"352"), NoSuchWindow);
+    EXPECT_THROW(watcher_->Sink(L"352"), NoSuchWindow);
     EXPECT_EQ(b->events().connections(), 0u);
     EXPECT_EQ(DocumentOf(b)->events().connections(), 0u);
-    EXPECT_EQ(IE_Class::LiveCount(), 1);
+    EXPECT_EQ(BrowserSink::LiveCount(), 1);
 }
 
 TEST_F(WatcherTest, LookupFromWithinARebuildIsReportedNotWaitedFor) {
@@ -306,7 +306,7 @@ TEST_F(WatcherTest, LookupFromWithinARebuildIsReportedNotWaitedFor) {
     rec_.onEvent = [&](const std::wstring& line) {
         if (line.rfind(L"NavigationBegin", 0) != 0) return;
         try {
-            watcher_->IE(1);
+            watcher_->Sink(1);
             outcome = L"answered";
         } catch (const WatcherBusy&) {
             outcome = L"busy";
@@ -314,7 +314,7 @@ TEST_F(WatcherTest, LookupFromWithinARebuildIsReportedNotWaitedFor) {
     };
     shell_->OpenWindow(Disp(b));
     EXPECT_EQ(outcome, L"busy");
-    EXPECT_EQ(watcher_->IE(2)->IEHandle(), 402);
+    EXPECT_EQ(watcher_->Sink(2)->WindowHandle(), 402);
 }
 
 TEST_F(WatcherTest, EverySinkIsReleasedAfterARebuildAndAtTheEnd) {
@@ -327,11 +327,11 @@ TEST_F(WatcherTest, EverySinkIsReleasedAfterARebuildAndAtTheEnd) {
     const long dispatchSinks = DispatchEventSink::LiveCount();
     EXPECT_EQ(dispatchSinks, 1 + 2 * 2);  // the shell's and a browser and a document sink per window
     for (int i = 0; i < 3; ++i) {
-        watcher_->winShell_WindowRegistered(0);
+        watcher_->OnWindowRegistered();
         EXPECT_EQ(a->refs(), aHeld);
         EXPECT_EQ(DocumentOf(a)->refs(), aDocHeld);
         EXPECT_EQ(DispatchEventSink::LiveCount(), dispatchSinks);
-        EXPECT_EQ(IE_Class::LiveCount(), 2);
+        EXPECT_EQ(BrowserSink::LiveCount(), 2);
     }
     watcher_.reset();
     EXPECT_EQ(a->refs(), aRefs);
@@ -364,17 +364,17 @@ TEST_F(WatcherTest, TabsAliasesAndFoldersHoldNothingAfterRebuildsAndRevokes) {
     const long dispatchSinks = DispatchEventSink::LiveCount();
     EXPECT_EQ(dispatchSinks, 1 + 2 * 2);  // the shell's, and a browser and a document sink per tab
     for (int i = 0; i < 3; ++i) {
-        watcher_->winShell_WindowRegistered(0);
+        watcher_->OnWindowRegistered();
         EXPECT_EQ(tab1->refs(), held1);
         EXPECT_EQ(tab2->refs(), held2);
         EXPECT_EQ(folder->refs(), listed[2]);
         EXPECT_EQ(DispatchEventSink::LiveCount(), dispatchSinks);
-        EXPECT_EQ(IE_Class::LiveCount(), 2);
+        EXPECT_EQ(BrowserSink::LiveCount(), 2);
     }
     shell_->CloseWindow(Disp(tab1));
     EXPECT_EQ(tab1->refs(), listed[0] - 1) << "the shell's reference went, and so must the sink's";
     EXPECT_EQ(DocumentOf(tab1)->refs(), documents[0]);
-    EXPECT_EQ(IE_Class::LiveCount(), 1);
+    EXPECT_EQ(BrowserSink::LiveCount(), 1);
     watcher_.reset();
     for (size_t i = 1; i < 3; ++i) {
         EXPECT_EQ((*windows[i])->refs(), listed[i]);
@@ -385,29 +385,85 @@ TEST_F(WatcherTest, TabsAliasesAndFoldersHoldNothingAfterRebuildsAndRevokes) {
 
 TEST_F(WatcherTest, SinkKeptByACallerOutlivesTheWatcherHarmlessly) {
     ComPtr<FakeBrowser> a = NewBrowser(601);
+    a->forwardHistory = true;  // the probe leaves the watcher's suppress flag set
     StartWatcher();
-    std::shared_ptr<IE_Class> kept = watcher_->IE(1);
+    std::shared_ptr<BrowserSink> kept = watcher_->Sink(1);
+    EXPECT_EQ(kept->Watcher(), watcher_);
+    ASSERT_TRUE(watcher_->SuppressNext());
     watcher_.reset();
-    EXPECT_TRUE(lWatcherPtr.expired());
+    EXPECT_EQ(kept->Watcher(), nullptr);
     a->FireDownloadBegin();  // reports to nobody
     EXPECT_TRUE(a->FireNewWindow2());
+    // The flag went with its watcher: nothing is cancelled or suppressed any more.
+    EXPECT_FALSE(a->FireBeforeNavigate2(Disp(a), L"http://example.invalid/forward"));
+    VARIANT menu = DocumentOf(a)->FireContextMenu();
+    EXPECT_EQ(menu.vt, VT_BOOL);
+    EXPECT_EQ(menu.boolVal, VARIANT_TRUE);
+    // The switch is the blocker's, not the watcher's: the kept sink still obeys it.
+    blocker_->Set(false);
+    EXPECT_FALSE(a->FireNewWindow2());
     EXPECT_TRUE(rec_.events.empty());
     kept.reset();
     EXPECT_EQ(a->events().connections(), 0u);
 }
 
-TEST_F(WatcherTest, NewerWatcherTakesTheReportsOver) {
+// Two watchers in one process: window a has a sink of each, and each sink reports to the watcher
+// that made it, never to the other.
+TEST_F(WatcherTest, EachSinkReportsToTheWatcherThatMadeIt) {
     ComPtr<FakeBrowser> a = NewBrowser(701);
     StartWatcher();
     Recorder second;
-    std::shared_ptr<cIEWindows> other = cIEWindows::Create(shell_->Factory());
+    std::shared_ptr<BrowserWatcher> other = BrowserWatcher::Create(Setup());
     other->AddListener(&second);
-    a->FireDownloadBegin();  // both sinks of window a report to the newer watcher
-    EXPECT_TRUE(rec_.events.empty());
-    EXPECT_EQ(second.events, (std::vector<std::wstring>{L"DownloadBegin 701", L"DownloadBegin 701"}));
+    EXPECT_EQ(watcher_->Sink(1)->Watcher(), watcher_);
+    EXPECT_EQ(other->Sink(1)->Watcher(), other);
+    EXPECT_NE(watcher_->Sink(1), other->Sink(1));
+    a->FireDownloadBegin();
+    EXPECT_EQ(rec_.events, (std::vector<std::wstring>{L"DownloadBegin 701"}));
+    EXPECT_EQ(second.events, (std::vector<std::wstring>{L"DownloadBegin 701"}));
     other.reset();
     a->FireDownloadComplete();
-    EXPECT_TRUE(rec_.events.empty());
+    EXPECT_EQ(rec_.events, (std::vector<std::wstring>{L"DownloadBegin 701", L"DownloadComplete 701"}));
+    EXPECT_EQ(second.events, (std::vector<std::wstring>{L"DownloadBegin 701"}));
+}
+
+// A probe under way in one watcher's window cancels the next navigation of that watcher's windows
+// only: the other watcher has a suppress flag of its own.
+TEST_F(WatcherTest, TwoWatchersDoNotShareTheSuppressFlag) {
+    ComPtr<FakeBrowser> plain = NewBrowser(720);
+    StartWatcher();
+    ComPtr<FakeShellWindows> otherShell = FakeShellWindows::Create();
+    ComPtr<FakeBrowser> withHistory = NewBrowser(721, false);
+    withHistory->forwardHistory = true;
+    otherShell->OpenWindow(Disp(withHistory), false);
+    WatcherSetup setup = Setup();
+    setup.shellWindows = otherShell->Factory();
+    std::shared_ptr<BrowserWatcher> other = BrowserWatcher::Create(std::move(setup));
+    ASSERT_EQ(other->Count(), 1);
+    EXPECT_TRUE(other->SuppressNext());
+    EXPECT_FALSE(watcher_->SuppressNext());
+
+    // The first watcher's window navigates and shows its menu as it likes; the probe still waits.
+    EXPECT_FALSE(plain->FireBeforeNavigate2(Disp(plain), L"http://example.invalid/elsewhere"));
+    VARIANT menu = DocumentOf(plain)->FireContextMenu();
+    EXPECT_EQ(menu.boolVal, VARIANT_TRUE);
+    EXPECT_TRUE(other->SuppressNext());
+    // The probe's own navigation start is cancelled by the other watcher's sink.
+    EXPECT_TRUE(withHistory->FireBeforeNavigate2(Disp(withHistory), L"http://example.invalid/forward"));
+    EXPECT_FALSE(other->SuppressNext());
+    EXPECT_FALSE(withHistory->FireBeforeNavigate2(Disp(withHistory), L"http://example.invalid/user"));
+
+    // Setting one watcher's flag leaves the other's alone.
+    watcher_->SetSuppressNext(true);
+    EXPECT_FALSE(other->SuppressNext());
+    EXPECT_FALSE(withHistory->FireBeforeNavigate2(Disp(withHistory), L"http://example.invalid/again"));
+    EXPECT_TRUE(plain->FireBeforeNavigate2(Disp(plain), L"http://example.invalid/cancelled"));
+    EXPECT_FALSE(watcher_->SuppressNext());
+
+    other.reset();
+    EXPECT_EQ(otherShell->events().connections(), 0u);
+    EXPECT_EQ(otherShell->refs(), 1u);
+    EXPECT_EQ(withHistory->events().connections(), 0u);
 }
 
 TEST_F(WatcherTest, RemovedListenerHearsNothingMore) {
@@ -434,24 +490,24 @@ TEST_F(WatcherTest, ReportsAreFittedAndConvertedToTheEventsTypes) {
     raw->vt = VT_BSTR;
     raw->bstrVal = ::SysAllocString(L"3");
     std::vector<Case> cases;
-    cases.push_back({ieMouseDown, {text, Variant::Long(2), Variant::Long(12), Variant::Float(7.5f)},
+    cases.push_back({static_cast<int>(BrowserReport::MouseDown), {text, Variant::Long(2), Variant::Long(12), Variant::Float(7.5f)},
                      {L"MouseDown 9 button=3 shift=2 x=12 y=7.5"}});
-    cases.push_back({ieMouseUp, {Variant::Float(1.0f)}, {L"MouseUp 9 button=1 shift=0 x=0 y=0"}});
-    cases.push_back({ieCommandStateChange, {Variant::Short(2), Variant::Long(-1)},
+    cases.push_back({static_cast<int>(BrowserReport::MouseUp), {Variant::Float(1.0f)}, {L"MouseUp 9 button=1 shift=0 x=0 y=0"}});
+    cases.push_back({static_cast<int>(BrowserReport::CommandStateChange), {Variant::Short(2), Variant::Long(-1)},
                      {L"CommandStateChange 9 command=2 enable=1"}});
-    cases.push_back({ieNavigationBegin, {}, {L"NavigationBegin 9 disp=0 url= flags= cancel=0"}});
-    cases.push_back({ieNavigationBegin,
+    cases.push_back({static_cast<int>(BrowserReport::NavigationBegin), {}, {L"NavigationBegin 9 disp=0 url= flags= cancel=0"}});
+    cases.push_back({static_cast<int>(BrowserReport::NavigationBegin),
                      {Variant(), text, Variant::Long(4), Variant(), Variant(), Variant(), Variant::Long(1), text},
                      {L"NavigationBegin 9 disp=0 url=3 flags=4 cancel=1"}});
-    cases.push_back({ieDownloadBegin, {Variant::Long(1)}, {L"DownloadBegin 9"}});
-    cases.push_back({ieOnContextMenu, {}, {L"ContextMenu 9"}});
+    cases.push_back({static_cast<int>(BrowserReport::DownloadBegin), {Variant::Long(1)}, {L"DownloadBegin 9"}});
+    cases.push_back({static_cast<int>(BrowserReport::ContextMenu), {}, {L"ContextMenu 9"}});
     cases.push_back({0, {Variant::Long(1)}, {}});
     cases.push_back({10, {}, {}});
     cases.push_back({-3, {}, {}});
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "code " << c.code);
         rec_.events.clear();
-        RaiseIEEvent(c.code, 9, c.args);
+        watcher_->Report(static_cast<BrowserReport>(c.code), 9, c.args);
         EXPECT_EQ(rec_.events, c.expected);
     }
 }
@@ -462,22 +518,24 @@ TEST_F(WatcherTest, EventlessListIsWatchedWithoutNotices) {
     StartWatcher();
     EXPECT_EQ(watcher_->Count(), 1);
     EXPECT_FALSE(watcher_->SubscribedToShell());
-    EXPECT_FALSE(watcher_->winShell()) << "a list that offers no notices is not kept";
+    EXPECT_FALSE(watcher_->ShellList()) << "a list that offers no notices is not kept";
     EXPECT_TRUE(a->FireNewWindow2());
 }
 
 TEST_F(WatcherTest, ListThatCannotBeMadeLeavesTheWatcherEmpty) {
     int asked = 0;
-    watcher_ = cIEWindows::Create([&](IShellWindows** out) {
+    WatcherSetup setup = Setup();
+    setup.shellWindows = [&](IShellWindows** out) {
         ++asked;
         *out = nullptr;
         return REGDB_E_CLASSNOTREG;
-    });
+    };
+    watcher_ = BrowserWatcher::Create(std::move(setup));
     EXPECT_EQ(asked, 1);
     EXPECT_EQ(watcher_->Count(), 0);
-    EXPECT_FALSE(watcher_->winShell());
-    EXPECT_FALSE(watcher_->bRefreshing());
-    watcher_->RefreshWindows();
+    EXPECT_FALSE(watcher_->ShellList());
+    EXPECT_FALSE(watcher_->Rebuilding());
+    watcher_->Rebuild();
     EXPECT_EQ(asked, 2);
     watcher_.reset();
 }

@@ -37,39 +37,43 @@ constexpr int kTrayAddTries = 60;  // two minutes
 // the icons it had are gone then.
 constexpr const wchar_t* kTaskbarCreatedName = L"TaskbarCreated";
 
-class clsTray {
+class TrayIcon {
 public:
     // The shell call; replaceable so tests can watch what is sent.
     using NotifyFn = std::function<BOOL(DWORD message, TrayRecord& record)>;
     // An empty notify sends to the shell.
-    explicit clsTray(NotifyFn notify = {});
-    ~clsTray();
-    clsTray(const clsTray&) = delete;
-    clsTray& operator=(const clsTray&) = delete;
+    explicit TrayIcon(NotifyFn notify = {});
+    ~TrayIcon();
+    TrayIcon(const TrayIcon&) = delete;
+    TrayIcon& operator=(const TrayIcon&) = delete;
 
-    void ShowIcon(HWND sysTrayForm);
-    void RemoveIcon(HWND sysTrayForm);
-    void ChangeIcon(HWND sysTrayForm, HICON picNewIcon);
-    void ChangeToolTip(HWND sysTrayForm, const std::wstring& strNewTip);
+    void ShowIcon(HWND owner);
+    void RemoveIcon(HWND owner);
+    void ChangeIcon(HWND owner, HICON icon);
+    void ChangeToolTip(HWND owner, const std::wstring& tip);
 
     // The shell's taskbar was created anew: a shown icon is added again, as the record stands,
     // with its tries afresh.
-    void TaskbarCreated(HWND sysTrayForm);
+    void TaskbarCreated(HWND owner);
     // The retry timer's tick: offers an icon the shell has not taken yet once more.
-    void RetryAdd(HWND sysTrayForm);
+    void RetryAdd(HWND owner);
     // The icon is meant to be shown, the shell does not have it yet, and tries are left.
-    bool WantsRetry() const { return bRunningInTray && !added_ && triesLeft_ > 0; }
+    bool WantsRetry() const { return shown_ && !added_ && triesLeft_ > 0; }
     // The shell took the icon (or showed that it already has it).
     bool Added() const { return added_; }
 
-    bool bRunningInTray = false;
-    const TrayRecord& TIcon() const { return record_; }
+    // The icon is meant to be shown: from ShowIcon, whether or not the shell took it, until
+    // RemoveIcon. The change operations act only then.
+    bool Shown() const { return shown_; }
+    // The record as the last operation sent it.
+    const TrayRecord& Record() const { return record_; }
 
 private:
     BOOL Notify(DWORD message);
     void Add(int tries);
     TrayRecord record_{};
     NotifyFn notify_;
+    bool shown_ = false;
     HWND shownOn_ = nullptr;
     bool added_ = false;
     int triesLeft_ = 0;

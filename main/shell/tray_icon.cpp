@@ -1,4 +1,4 @@
-#include "main/shell/tray.h"
+#include "main/shell/tray_icon.h"
 
 #include <cstring>
 
@@ -46,16 +46,16 @@ HICON WindowIcon(HWND window) {
     return icon;
 }
 
-clsTray::clsTray(NotifyFn notify) : notify_(notify ? std::move(notify) : NotifyFn(RealNotify)) {}
+TrayIcon::TrayIcon(NotifyFn notify) : notify_(notify ? std::move(notify) : NotifyFn(RealNotify)) {}
 
-clsTray::~clsTray() {
+TrayIcon::~TrayIcon() {
     // An icon whose owner is gone would linger in the notification area until the mouse passes.
-    if (bRunningInTray && shownOn_ && IsWindow(shownOn_)) RemoveIcon(shownOn_);
+    if (shown_ && shownOn_ && IsWindow(shownOn_)) RemoveIcon(shownOn_);
 }
 
-BOOL clsTray::Notify(DWORD message) { return notify_ ? notify_(message, record_) : FALSE; }
+BOOL TrayIcon::Notify(DWORD message) { return notify_ ? notify_(message, record_) : FALSE; }
 
-void clsTray::Add(int tries) {
+void TrayIcon::Add(int tries) {
     added_ = Notify(NIM_ADD) != FALSE;
     // The shell refuses a second add of an icon it still shows, and a slow Explorer may report a
     // time-out for an add it did carry out: a modify it accepts says that it has the icon.
@@ -63,55 +63,55 @@ void clsTray::Add(int tries) {
     triesLeft_ = added_ ? 0 : tries;
 }
 
-void clsTray::ShowIcon(HWND sysTrayForm) {
+void TrayIcon::ShowIcon(HWND owner) {
     record_.cbSize = sizeof(TrayRecord);
-    record_.hWnd = sysTrayForm;
+    record_.hWnd = owner;
     record_.uID = kIconId;
     record_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     record_.uCallbackMessage = kTrayCallbackMessage;
-    record_.hIcon = WindowIcon(sysTrayForm);
-    SetTip(record_, WindowTitle(sysTrayForm));
+    record_.hIcon = WindowIcon(owner);
+    SetTip(record_, WindowTitle(owner));
     Add(kTrayAddTries);
-    bRunningInTray = true;
-    shownOn_ = sysTrayForm;
+    shown_ = true;
+    shownOn_ = owner;
 }
 
-void clsTray::TaskbarCreated(HWND sysTrayForm) {
-    if (!bRunningInTray || sysTrayForm != shownOn_) return;
+void TrayIcon::TaskbarCreated(HWND owner) {
+    if (!shown_ || owner != shownOn_) return;
     Add(kTrayAddTries);
 }
 
-void clsTray::RetryAdd(HWND sysTrayForm) {
-    if (!WantsRetry() || sysTrayForm != shownOn_) return;
+void TrayIcon::RetryAdd(HWND owner) {
+    if (!WantsRetry() || owner != shownOn_) return;
     Add(triesLeft_ - 1);
 }
 
-void clsTray::RemoveIcon(HWND sysTrayForm) {
+void TrayIcon::RemoveIcon(HWND owner) {
     record_.cbSize = sizeof(TrayRecord);
-    record_.hWnd = sysTrayForm;
+    record_.hWnd = owner;
     record_.uID = kIconId;
-    record_.hIcon = WindowIcon(sysTrayForm);
+    record_.hIcon = WindowIcon(owner);
     SetTip(record_, L"");
     Notify(NIM_DELETE);
-    bRunningInTray = false;
+    shown_ = false;
     shownOn_ = nullptr;
     added_ = false;
     triesLeft_ = 0;
 }
 
-void clsTray::ChangeIcon(HWND sysTrayForm, HICON picNewIcon) {
-    if (!bRunningInTray) return;
+void TrayIcon::ChangeIcon(HWND owner, HICON icon) {
+    if (!shown_) return;
     record_.cbSize = sizeof(TrayRecord);
-    record_.hWnd = sysTrayForm;
-    record_.hIcon = picNewIcon;
+    record_.hWnd = owner;
+    record_.hIcon = icon;
     Notify(NIM_MODIFY);
 }
 
-void clsTray::ChangeToolTip(HWND sysTrayForm, const std::wstring& strNewTip) {
-    if (!bRunningInTray) return;
+void TrayIcon::ChangeToolTip(HWND owner, const std::wstring& tip) {
+    if (!shown_) return;
     record_.cbSize = sizeof(TrayRecord);
-    record_.hWnd = sysTrayForm;
-    SetTip(record_, strNewTip);
+    record_.hWnd = owner;
+    SetTip(record_, tip);
     Notify(NIM_MODIFY);
 }
 

@@ -7,11 +7,11 @@
 
 #include "main/shell/main_ids.h"
 #include "main/shell/tests/fake_shell.h"
-#include "main/shell/tray.h"
+#include "main/shell/tray_icon.h"
 
 namespace {
 
-using tovra::shell::clsTray;
+using tovra::shell::TrayIcon;
 using tovra::shell::kTrayAddTries;
 using tovra::shell::TrayRecord;
 using tovra::shell::test::FakeShell;
@@ -49,12 +49,12 @@ TEST(TrayTest, TheRecordIsTheFirstShellVersionsAnsiRecord) {
 
 TEST(TrayTest, ShowAndRemoveSendTheRecordAsSpecified) {
     std::vector<Sent> sent;
-    clsTray tray([&](DWORD m, TrayRecord& r) {
+    TrayIcon tray([&](DWORD m, TrayRecord& r) {
         sent.push_back({m, r});
         return TRUE;
     });
     Owner owner(tovra::shell::kMainTitle);
-    EXPECT_FALSE(tray.bRunningInTray);
+    EXPECT_FALSE(tray.Shown());
 
     tray.ShowIcon(owner.hwnd());
     ASSERT_EQ(sent.size(), 1u);
@@ -67,7 +67,7 @@ TEST(TrayTest, ShowAndRemoveSendTheRecordAsSpecified) {
     EXPECT_EQ(add.uCallbackMessage, 0x200u);
     EXPECT_EQ(add.hIcon, owner.icon());
     EXPECT_EQ(Tip(add), "Tovra Internet Security 1.0");
-    EXPECT_TRUE(tray.bRunningInTray);
+    EXPECT_TRUE(tray.Shown());
 
     tray.ChangeToolTip(owner.hwnd(), L"Another tip");
     ASSERT_EQ(sent.size(), 2u);
@@ -86,7 +86,7 @@ TEST(TrayTest, ShowAndRemoveSendTheRecordAsSpecified) {
     EXPECT_EQ(sent[3].record.hWnd, owner.hwnd());
     EXPECT_EQ(sent[3].record.uID, 1u);
     EXPECT_EQ(Tip(sent[3].record), "");
-    EXPECT_FALSE(tray.bRunningInTray);
+    EXPECT_FALSE(tray.Shown());
 
     // Changes while no icon is shown send nothing.
     tray.ChangeIcon(owner.hwnd(), other);
@@ -96,7 +96,7 @@ TEST(TrayTest, ShowAndRemoveSendTheRecordAsSpecified) {
 
 TEST(TrayTest, ChangesBeforeTheFirstShowSendNothing) {
     int calls = 0;
-    clsTray tray([&](DWORD, TrayRecord&) { ++calls; return TRUE; });
+    TrayIcon tray([&](DWORD, TrayRecord&) { ++calls; return TRUE; });
     Owner owner(L"x");
     tray.ChangeIcon(owner.hwnd(), owner.icon());
     tray.ChangeToolTip(owner.hwnd(), L"tip");
@@ -152,10 +152,10 @@ TEST(TrayTest, AnIconTheShellDidNotTakeIsOfferedAgainUntilItIs) {
         FakeShell shell;
         shell.missingForAdds = c.missingForAdds;
         shell.timedOutAdds = c.timedOutAdds;
-        clsTray tray(shell.Notify());
+        TrayIcon tray(shell.Notify());
         Owner owner(tovra::shell::kMainTitle);
         tray.ShowIcon(owner.hwnd());
-        EXPECT_TRUE(tray.bRunningInTray);
+        EXPECT_TRUE(tray.Shown());
         EXPECT_EQ(tray.Added(), c.addedAtOnce);
         EXPECT_EQ(tray.WantsRetry(), !c.addedAtOnce);
         for (int tick = 0; tick < 10 && tray.WantsRetry(); ++tick) tray.RetryAdd(owner.hwnd());
@@ -174,14 +174,14 @@ TEST(TrayTest, AnIconTheShellDidNotTakeIsOfferedAgainUntilItIs) {
 TEST(TrayTest, TheTriesEndAfterTheirBoundAndALaterTaskbarAddsTheIcon) {
     FakeShell shell;
     shell.down = true;
-    clsTray tray(shell.Notify());
+    TrayIcon tray(shell.Notify());
     Owner owner(tovra::shell::kMainTitle);
     tray.ShowIcon(owner.hwnd());
     for (int tick = 0; tick < 2 * kTrayAddTries; ++tick) tray.RetryAdd(owner.hwnd());
     EXPECT_EQ(shell.Count(NIM_ADD), static_cast<size_t>(1 + kTrayAddTries));
     EXPECT_FALSE(tray.WantsRetry());
     EXPECT_FALSE(tray.Added());
-    EXPECT_TRUE(tray.bRunningInTray) << "the icon is still meant to be shown";
+    EXPECT_TRUE(tray.Shown()) << "the icon is still meant to be shown";
 
     shell.down = false;
     tray.TaskbarCreated(owner.hwnd());
@@ -192,7 +192,7 @@ TEST(TrayTest, TheTriesEndAfterTheirBoundAndALaterTaskbarAddsTheIcon) {
 
 TEST(TrayTest, TaskbarCreatedAddsAShownIconAgainAndNothingElse) {
     FakeShell shell;
-    clsTray tray(shell.Notify());
+    TrayIcon tray(shell.Notify());
     Owner owner(tovra::shell::kMainTitle);
     tray.TaskbarCreated(owner.hwnd());
     EXPECT_TRUE(shell.sent().empty()) << "no icon shown yet";
@@ -236,7 +236,7 @@ TEST(TrayTest, TaskbarCreatedAddsAShownIconAgainAndNothingElse) {
 TEST(TrayTest, RemovingEndsTheTries) {
     FakeShell shell;
     shell.down = true;
-    clsTray tray(shell.Notify());
+    TrayIcon tray(shell.Notify());
     Owner owner(tovra::shell::kMainTitle);
     tray.ShowIcon(owner.hwnd());
     ASSERT_TRUE(tray.WantsRetry());
@@ -257,7 +257,7 @@ TEST(TrayTest, TheRealNotificationAreaShowsAndDropsTheIcon) {
     };
     ASSERT_FALSE(shown()) << "an icon is already in the notification area";
     {
-        clsTray tray;
+        TrayIcon tray;
         tray.ShowIcon(owner.hwnd());
         EXPECT_TRUE(shown());
         tray.RemoveIcon(owner.hwnd());
