@@ -213,7 +213,7 @@ protected:
 };
 
 TEST(FormsTest, AHandlerThatThrowsIsLoggedAndTheFormGoesOn) {
-    const FormSpec spec{.name = L"frmThrowing", .caption = L"Throwing", .clientWidth = 1440, .clientHeight = 1440};
+    const FormSpec layout{.name = L"frmThrowing", .caption = L"Throwing", .clientWidth = 1440, .clientHeight = 1440};
     struct Case {
         int id;
         const wchar_t* logged;
@@ -222,7 +222,7 @@ TEST(FormsTest, AHandlerThatThrowsIsLoggedAndTheFormGoesOn) {
         {2, L"Tovra: form frmThrowing: the handler of message 0x0111 threw: an exception of unknown type\n"},
     };
     ThrowingForm form;
-    ASSERT_TRUE(form.Create(spec));
+    ASSERT_TRUE(form.Create(layout));
     for (const Case& c : cases) {
         DebugOutput output;
         ASSERT_TRUE(output.listening());
